@@ -1,0 +1,2 @@
+// Program entry of the level tool.
+int main() { return 0; }

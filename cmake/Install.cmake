@@ -1,0 +1,1 @@
+# Installation of the component as a CMake package: see the comport target.

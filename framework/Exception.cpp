@@ -1,0 +1,2 @@
+// Exception classes are header-only; this unit anchors the library.
+#include "framework/Exception.h"

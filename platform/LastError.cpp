@@ -1,0 +1,37 @@
+#include "platform/LastError.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+thread_local int t_lastError = 0;
+}
+
+int GetLastError() noexcept { return t_lastError; }
+void SetLastError(int code) noexcept { t_lastError = code; }
+
+std::string SystemErrorMessage(int code) {
+  std::string text;
+  if (code == kErrorIoPending) {
+    text = "Overlapped I/O operation is in progress";
+  } else {
+    char buffer[256];
+    // GNU strerror_r returns the text, which may or may not be in 'buffer'.
+    const char* s = strerror_r(code, buffer, sizeof buffer);
+    text = s ? s : "";
+  }
+  while (!text.empty()) {
+    const unsigned char last = static_cast<unsigned char>(text.back());
+    if (last <= ' ' || last == '.' || last == 0x7f)
+      text.pop_back();
+    else
+      break;
+  }
+  return text;
+}
+
+bool IsDeviceGone(int code) noexcept { return code == EIO || code == ENXIO || code == ENODEV; }
+
+}  // namespace platform

@@ -1,0 +1,213 @@
+// The serial device as the component sees it: a Win32-shaped driver
+// interface (device control block, timeouts, purge, event mask and wait,
+// asynchronous transfers with completion events, line-error fetch) that the
+// Linux backend emulates on a tty descriptor. Test doubles derive from
+// SerialDevice too, so the component never knows which one it drives.
+//
+// Every operation returns false on failure and leaves the code in the
+// calling thread's last error (LastError.h).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// Device control block, field for field as the Win32 driver defines it.
+struct DCB {
+  uint32_t DCBlength = sizeof(DCB);
+  uint32_t BaudRate = 0;
+  uint32_t Flags = 0;  // the Win32 bit fields, as one word (masks below)
+  uint16_t wReserved = 0;
+  uint16_t XonLim = 0;
+  uint16_t XoffLim = 0;
+  uint8_t ByteSize = 0;
+  uint8_t Parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  uint8_t StopBits = 0;  // 0 one, 1 one and a half, 2 two
+  char XonChar = 0;
+  char XoffChar = 0;
+  char ErrorChar = 0;
+  char EofChar = 0;
+  char EvtChar = 0;
+  uint16_t wReserved1 = 0;
+};
+static_assert(sizeof(DCB) == 28, "the device control block is 28 bytes");
+
+// Masks of DCB::Flags.
+inline constexpr uint32_t fBinary = 0x0001;
+inline constexpr uint32_t fParity = 0x0002;
+inline constexpr uint32_t fOutxCtsFlow = 0x0004;
+inline constexpr uint32_t fOutxDsrFlow = 0x0008;
+inline constexpr uint32_t fDtrControlMask = 0x0030;
+inline constexpr uint32_t DTR_CONTROL_DISABLE = 0x0000;
+inline constexpr uint32_t DTR_CONTROL_ENABLE = 0x0010;
+inline constexpr uint32_t DTR_CONTROL_HANDSHAKE = 0x0020;
+inline constexpr uint32_t fDsrSensitivity = 0x0040;
+inline constexpr uint32_t fTXContinueOnXoff = 0x0080;
+inline constexpr uint32_t fOutX = 0x0100;
+inline constexpr uint32_t fInX = 0x0200;
+inline constexpr uint32_t fErrorChar = 0x0400;
+inline constexpr uint32_t fNull = 0x0800;
+inline constexpr uint32_t fRtsControlMask = 0x3000;
+inline constexpr uint32_t RTS_CONTROL_DISABLE = 0x0000;
+inline constexpr uint32_t RTS_CONTROL_ENABLE = 0x1000;
+inline constexpr uint32_t RTS_CONTROL_HANDSHAKE = 0x2000;
+inline constexpr uint32_t RTS_CONTROL_TOGGLE = 0x3000;
+inline constexpr uint32_t fAbortOnError = 0x4000;
+
+struct COMMTIMEOUTS {
+  uint32_t ReadIntervalTimeout = 0;
+  uint32_t ReadTotalTimeoutMultiplier = 0;
+  uint32_t ReadTotalTimeoutConstant = 0;
+  uint32_t WriteTotalTimeoutMultiplier = 0;
+  uint32_t WriteTotalTimeoutConstant = 0;
+};
+
+struct COMSTAT {
+  uint32_t cbInQue = 0;   // bytes received and not yet read
+  uint32_t cbOutQue = 0;  // bytes written and not yet sent
+};
+
+// PurgeComm flags.
+inline constexpr uint32_t PURGE_TXABORT = 0x0001;
+inline constexpr uint32_t PURGE_RXABORT = 0x0002;
+inline constexpr uint32_t PURGE_TXCLEAR = 0x0004;
+inline constexpr uint32_t PURGE_RXCLEAR = 0x0008;
+
+// Communication event bits (SetCommMask / WaitCommEvent).
+inline constexpr uint32_t EV_RXCHAR = 0x0001;
+inline constexpr uint32_t EV_RXFLAG = 0x0002;
+inline constexpr uint32_t EV_TXEMPTY = 0x0004;
+inline constexpr uint32_t EV_CTS = 0x0008;
+inline constexpr uint32_t EV_DSR = 0x0010;
+inline constexpr uint32_t EV_RLSD = 0x0020;
+inline constexpr uint32_t EV_BREAK = 0x0040;
+inline constexpr uint32_t EV_ERR = 0x0080;
+inline constexpr uint32_t EV_RING = 0x0100;
+inline constexpr uint32_t EV_PERR = 0x0200;
+inline constexpr uint32_t EV_RX80FULL = 0x0400;
+inline constexpr uint32_t EV_EVENT1 = 0x0800;
+inline constexpr uint32_t EV_EVENT2 = 0x1000;
+
+// Accumulated line-error bits (ClearCommError).
+inline constexpr uint32_t CE_RXOVER = 0x0001;
+inline constexpr uint32_t CE_OVERRUN = 0x0002;
+inline constexpr uint32_t CE_RXPARITY = 0x0004;
+inline constexpr uint32_t CE_FRAME = 0x0008;
+inline constexpr uint32_t CE_BREAK = 0x0010;
+inline constexpr uint32_t CE_TXFULL = 0x0100;
+inline constexpr uint32_t CE_PTO = 0x0200;
+inline constexpr uint32_t CE_IOE = 0x0400;
+inline constexpr uint32_t CE_DNS = 0x0800;
+inline constexpr uint32_t CE_OOP = 0x1000;
+inline constexpr uint32_t CE_MODE = 0x8000;
+
+// EscapeCommFunction codes.
+inline constexpr uint32_t SETXOFF = 1;
+inline constexpr uint32_t SETXON = 2;
+inline constexpr uint32_t SETRTS = 3;
+inline constexpr uint32_t CLRRTS = 4;
+inline constexpr uint32_t SETDTR = 5;
+inline constexpr uint32_t CLRDTR = 6;
+inline constexpr uint32_t RESETDEV = 7;
+inline constexpr uint32_t SETBREAK = 8;
+inline constexpr uint32_t CLRBREAK = 9;
+
+// GetCommModemStatus bits.
+inline constexpr uint32_t MS_CTS_ON = 0x0010;
+inline constexpr uint32_t MS_DSR_ON = 0x0020;
+inline constexpr uint32_t MS_RING_ON = 0x0040;
+inline constexpr uint32_t MS_RLSD_ON = 0x0080;
+
+// A waitable flag, the platform's event object: manual-reset events stay set
+// until Reset; auto-reset events are cleared by the one Wait they release.
+class Event {
+ public:
+  Event(bool manualReset, bool initiallySet);
+  ~Event();
+  Event(const Event&) = delete;
+  Event& operator=(const Event&) = delete;
+
+  void Set();
+  void Reset();
+  bool IsSet() const;
+  // Blocks until set (no time limit). An auto-reset event is cleared again.
+  void Wait();
+
+ private:
+  struct State;
+  std::unique_ptr<State> d;
+};
+
+// One asynchronous transfer or wait, as handed to the device: the caller
+// zeroes it and gives it its event; the device sets the event when the
+// transfer has ended and keeps the outcome until GetOverlappedResult.
+struct Overlapped {
+  Event* hEvent = nullptr;
+  // Filled by the device; callers only read them through
+  // GetOverlappedResult. 'Internal' is 0 on success, kErrorIoPending while
+  // in flight, or the failing code; 'InternalHigh' is the byte count.
+  uint32_t Internal = 0;
+  uint32_t InternalHigh = 0;
+};
+
+class SerialDevice {
+ public:
+  virtual ~SerialDevice() = default;
+
+  // Releases the device at once: wakes every call blocked in it (a pending
+  // WaitCommEvent returns with an empty mask, pending transfers end with an
+  // error), waits only for those calls to leave the descriptor (never for
+  // anything that depends on the calling thread), then closes the
+  // descriptor and drops its locks so the device can be opened again
+  // straight away. Every later call fails. Idempotent.
+  virtual void Close() = 0;
+
+  virtual bool GetCommState(DCB& dcb) = 0;
+  virtual bool SetCommState(const DCB& dcb) = 0;
+  virtual bool SetupComm(uint32_t inQueue, uint32_t outQueue) = 0;
+  virtual bool GetCommTimeouts(COMMTIMEOUTS& timeouts) = 0;
+  virtual bool SetCommTimeouts(const COMMTIMEOUTS& timeouts) = 0;
+  virtual bool PurgeComm(uint32_t flags) = 0;
+  virtual bool FlushFileBuffers() = 0;  // drain: returns once all output is sent
+
+  // Event mask and wait. SetCommMask wakes a thread blocked in
+  // WaitCommEvent, which then returns true with mask 0. WaitCommEvent may
+  // block the calling thread until an event of the mask occurs (the Linux
+  // backend does: it returns true with the bits), or return false with
+  // kErrorIoPending and set overlapped.hEvent later (Win32 style); callers
+  // handle both.
+  virtual bool SetCommMask(uint32_t mask) = 0;
+  virtual bool GetCommMask(uint32_t& mask) = 0;
+  virtual bool WaitCommEvent(uint32_t& eventMask, Overlapped& overlapped) = 0;
+
+  // Asynchronous transfers: true when finished at once (the count is in
+  // overlapped.InternalHigh and the event is set), false with
+  // kErrorIoPending when it goes on in the background; the device then sets
+  // overlapped.hEvent when it ends. The buffer must stay valid until then.
+  virtual bool ReadFile(void* buffer, uint32_t count, Overlapped& overlapped) = 0;
+  virtual bool WriteFile(const void* buffer, uint32_t count, Overlapped& overlapped) = 0;
+  // The outcome of a transfer; with wait true blocks until it has ended.
+  virtual bool GetOverlappedResult(Overlapped& overlapped, uint32_t& transferred, bool wait) = 0;
+
+  // Fetches and clears the accumulated CE_ bits, and the queue counts.
+  virtual bool ClearCommError(uint32_t& errors, COMSTAT* status) = 0;
+
+  virtual bool TransmitCommChar(char c) = 0;
+  virtual bool SetCommBreak() = 0;
+  virtual bool ClearCommBreak() = 0;
+  virtual bool EscapeCommFunction(uint32_t function) = 0;
+  virtual bool GetCommModemStatus(uint32_t& modemStatus) = 0;
+};
+
+using SerialDevicePtr = std::shared_ptr<SerialDevice>;
+
+// Opens a device by its name exactly as given (a path such as /dev/ttyUSB0
+// or a pseudo-terminal slave path): read and write, exclusive, never
+// creating anything, refusing what is not a terminal. Null on failure, with
+// the last error set.
+SerialDevicePtr OpenSerialDevice(const std::string& name);
+
+}  // namespace platform

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite: the default build, then under
+# AddressSanitizer + UndefinedBehaviorSanitizer. Fails when a test fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh build
+
+presets=(${QL75N_TEST_PRESETS:-default asan})
+for preset in "${presets[@]}"; do
+  echo "=== $preset ==="
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset" --timeout 300
+done

@@ -138,3 +138,5 @@ class TEvent<void(Args...)> {
 };
 
 using TNotifyEvent = TEvent<void(TObject* Sender)>;
+
+Q_DECLARE_METATYPE(TNotifyEvent)

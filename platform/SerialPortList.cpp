@@ -1,0 +1,208 @@
+#include "platform/SerialPortList.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <string_view>
+
+namespace platform {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Longest chain of links followed from a /dev entry; longer chains are loops.
+constexpr int kMaxLinkHops = 40;
+
+// USB serial converter drivers, for trees that do not show the usb-serial bus.
+constexpr std::array<std::string_view, 9> kUsbSerialDrivers = {
+    "ftdi_sio", "cp210x", "pl2303", "ch341", "ch341-uart",
+    "ark3116",  "cypress_m8", "mct_u232", "option1"};
+
+// Drivers of built-in UARTs that do not show a serial-core `type` attribute.
+constexpr std::array<std::string_view, 4> kUartDrivers = {"serial8250", "8250", "serial",
+                                                          "8250_pnp"};
+
+template <std::size_t N>
+bool OneOf(const std::array<std::string_view, N>& names, const std::string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+bool StartsWith(const std::string& text, std::string_view prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool AllDigits(const std::string& text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+// The first line of a sysfs attribute without trailing blanks, or nothing
+// when the attribute is absent or cannot be read.
+std::optional<std::string> ReadAttribute(const fs::path& file) {
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec)) return std::nullopt;
+  std::ifstream in(file);
+  if (!in) return std::nullopt;
+  std::string line;
+  std::getline(in, line);
+  if (in.bad()) return std::nullopt;
+  while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+  return line;
+}
+
+// Name of what a link points to ("ftdi_sio" for device/driver); empty when
+// the link is absent.
+std::string LinkTargetName(const fs::path& link) {
+  std::error_code ec;
+  const fs::path target = fs::read_symlink(link, ec);
+  return ec ? std::string() : target.filename().string();
+}
+
+// True when 'path' lies strictly below 'base' (both normalised).
+bool IsBelow(const fs::path& path, const fs::path& base) {
+  const fs::path rel = path.lexically_relative(base);
+  return !rel.empty() && rel != "." && *rel.begin() != "..";
+}
+
+// A serial-core port whose `type` attribute reads 0 has no hardware behind it.
+bool IsGhostUart(const fs::path& entry) {
+  const auto type = ReadAttribute(entry / "type");
+  if (!type) return false;
+  int value = -1;
+  const auto [end, error] = std::from_chars(type->data(), type->data() + type->size(), value);
+  return error == std::errc() && end == type->data() + type->size() && value == 0;
+}
+
+// The `product` text of the USB device above 'device' (the first ancestor
+// that carries idVendor), staying inside the sysfs tree. Nothing when there
+// is no such device or it has no product text.
+std::optional<std::string> UsbProduct(const fs::path& device, const fs::path& sysRoot) {
+  std::error_code ec;
+  for (fs::path p = device; IsBelow(p, sysRoot); p = p.parent_path()) {
+    if (fs::exists(p / "idVendor", ec)) return ReadAttribute(p / "product");
+  }
+  return std::nullopt;
+}
+
+std::string WithProduct(const std::string& kind, const std::optional<std::string>& product) {
+  return product && !product->empty() ? kind + " (" + *product + ")" : kind;
+}
+
+// What a tty class entry is, in the words a user recognises.
+std::string DescribeTty(const std::string& name, const fs::path& entry, const fs::path& sysRoot) {
+  const fs::path device = entry / "device";
+  const std::string driver = LinkTargetName(device / "driver");
+  const std::string subsystem = LinkTargetName(device / "subsystem");
+  std::error_code ec;
+  const fs::path realDevice = fs::canonical(device, ec);
+
+  if (StartsWith(name, "rfcomm")) return "Bluetooth Serial Port";
+  if (subsystem == "usb-serial" || OneOf(kUsbSerialDrivers, driver))
+    return WithProduct("USB Serial Port", ec ? std::nullopt : UsbProduct(realDevice, sysRoot));
+  if (driver == "cdc_acm" || subsystem == "usb")
+    return WithProduct("USB Serial Device", ec ? std::nullopt : UsbProduct(realDevice, sysRoot));
+  if (fs::exists(entry / "type", ec) || OneOf(kUartDrivers, driver) || subsystem == "pnp")
+    return "Communications Port";
+  return {};
+}
+
+// A tty class entry is a present port when its device is bound to a driver
+// and it is not a ghost UART; RFCOMM ports have no driver and are taken.
+bool IsPresentPort(const std::string& name, const fs::path& entry) {
+  if (StartsWith(name, "rfcomm")) return true;
+  std::error_code ec;
+  if (!fs::exists(entry / "device" / "driver", ec)) return false;
+  return !IsGhostUart(entry);
+}
+
+template <typename Visit>
+void ForEachEntry(const fs::path& folder, Visit visit) {
+  std::error_code ec;
+  fs::directory_iterator it(folder, ec);
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) visit(*it);
+}
+
+std::vector<SerialPortEntry> ListSysfsPorts(const fs::path& sysRoot) {
+  std::vector<SerialPortEntry> ports;
+  ForEachEntry(sysRoot / "class" / "tty", [&](const fs::directory_entry& e) {
+    const std::string name = e.path().filename().string();
+    if (IsPresentPort(name, e.path()))
+      ports.push_back({name, DescribeTty(name, e.path(), sysRoot)});
+  });
+  return ports;
+}
+
+// Follows the link chain from 'link' as long as every step stays inside
+// 'devRoot'; gives the final existing path, without links in it, or nothing.
+std::optional<fs::path> ResolveWithin(const fs::path& link, const fs::path& devRoot) {
+  std::error_code ec;
+  fs::path current = link;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    if (!fs::is_symlink(current, ec)) {
+      const fs::path real = fs::canonical(current, ec);
+      if (ec || real != current) return std::nullopt;
+      return current;
+    }
+    fs::path target = fs::read_symlink(current, ec);
+    if (ec) return std::nullopt;
+    if (target.is_relative()) target = current.parent_path() / target;
+    target = target.lexically_normal();
+    if (!IsBelow(target, devRoot)) return std::nullopt;
+    current = target;
+  }
+  return std::nullopt;
+}
+
+// True for <devRoot>/pts/<number> and for <devRoot>/<a port found in sysfs>.
+bool IsSerialNode(const fs::path& node, const fs::path& devRoot,
+                  const std::set<std::string>& sysfsNames) {
+  const fs::path rel = node.lexically_relative(devRoot);
+  std::vector<std::string> parts;
+  for (const auto& part : rel) parts.push_back(part.string());
+  if (parts.size() == 2 && parts[0] == "pts") return AllDigits(parts[1]);
+  return parts.size() == 1 && sysfsNames.count(parts[0]) != 0;
+}
+
+std::vector<SerialPortEntry> ListVirtualPorts(const fs::path& devRootGiven,
+                                              const std::set<std::string>& sysfsNames) {
+  std::vector<SerialPortEntry> ports;
+  std::error_code ec;
+  const fs::path devRoot = fs::canonical(devRootGiven, ec);
+  if (ec) return ports;
+  ForEachEntry(devRoot, [&](const fs::directory_entry& e) {
+    std::error_code linkError;
+    if (!e.is_symlink(linkError)) return;
+    const std::string name = e.path().filename().string();
+    if (sysfsNames.count(name) != 0) return;
+    const auto node = ResolveWithin(e.path(), devRoot);
+    if (node && IsSerialNode(*node, devRoot, sysfsNames))
+      ports.push_back({name, "Virtual Serial Port"});
+  });
+  return ports;
+}
+
+}  // namespace
+
+std::vector<SerialPortEntry> ListSerialPorts(const std::string& sysRoot,
+                                             const std::string& devRoot) {
+  std::error_code ec;
+  fs::path sys = fs::canonical(sysRoot, ec);
+  std::vector<SerialPortEntry> ports;
+  if (!ec) ports = ListSysfsPorts(sys);
+
+  std::set<std::string> sysfsNames;
+  for (const auto& port : ports) sysfsNames.insert(port.name);
+  for (auto& port : ListVirtualPorts(devRoot, sysfsNames)) ports.push_back(std::move(port));
+
+  std::sort(ports.begin(), ports.end(),
+            [](const SerialPortEntry& a, const SerialPortEntry& b) { return a.name < b.name; });
+  return ports;
+}
+
+}  // namespace platform

@@ -1,0 +1,31 @@
+// The serial ports present on the machine, found without opening any device.
+//
+// Two sources are read:
+//  - the tty class of sysfs (<sys>/class/tty/*): an entry is a port when its
+//    device is bound to a driver; a UART entry whose `type` attribute is 0 is
+//    a ghost (a slot the driver reserved, with no hardware) and is skipped.
+//    Bluetooth RFCOMM entries are taken as they are: they have no driver of
+//    their own.
+//  - symbolic links directly in <dev> that lead, within <dev>, to a
+//    pseudo-terminal slave (<dev>/pts/<number>) or to a port found in sysfs:
+//    virtual ports, such as a gateway simulator publishes.
+//
+// The roots are parameters so that tests can point them at a built tree.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct SerialPortEntry {
+  std::string name;         // device node name: "ttyUSB0", or the link's own name
+  std::string description;  // "USB Serial Port (FT232R USB UART)"; empty when unknown
+};
+
+// Present ports, sorted by name. Never opens a device; unreadable parts of
+// the trees are passed over.
+std::vector<SerialPortEntry> ListSerialPorts(const std::string& sysRoot = "/sys",
+                                             const std::string& devRoot = "/dev");
+
+}  // namespace platform

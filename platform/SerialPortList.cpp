@@ -139,13 +139,15 @@ std::vector<SerialPortEntry> ListSysfsPorts(const fs::path& sysRoot) {
 }
 
 // Follows the link chain from 'link' as long as every step stays inside
-// 'devRoot'; gives the final existing path, without links in it, or nothing.
+// 'devRoot' and gives where it ends, or nothing. Each step is read as
+// written; the end must also be where the system itself resolves the link
+// (a ".." after a folder link could otherwise lead elsewhere) and exist.
 std::optional<fs::path> ResolveWithin(const fs::path& link, const fs::path& devRoot) {
   std::error_code ec;
   fs::path current = link;
   for (int hop = 0; hop < kMaxLinkHops; ++hop) {
     if (!fs::is_symlink(current, ec)) {
-      const fs::path real = fs::canonical(current, ec);
+      const fs::path real = fs::canonical(link, ec);
       if (ec || real != current) return std::nullopt;
       return current;
     }

@@ -129,16 +129,23 @@ TEST(SerialPortListTest, DevLinksToPseudoTerminalsAndPortsAreVirtualPorts) {
   tree.Link(d / "escape1", "../outside/pts/1");     // leaves /dev
   tree.Link(d / "loop0", "loop1");                  // a loop
   tree.Link(d / "loop1", "loop0");
-  std::filesystem::create_directories(tree.root() / "elsewhere");
-  tree.Link(d / "sneak", "../elsewhere");  // a folder link out of /dev ...
-  tree.File(tree.root() / "elsewhere" / "7");
-  tree.Link(d / "ttySNEAK7", "sneak/7");  // ... is not a way around the rule
+  tree.Link(tree.root() / "outside" / "back", d / "pts" / "3");
+  tree.Link(d / "roundtrip0", "../outside/back");   // leaves /dev and comes back
+  std::filesystem::create_directories(tree.root() / "elsewhere" / "deeper");
+  tree.Link(d / "sneak", "../elsewhere/deeper");    // read as written, "sneak/.."
+  tree.File(tree.root() / "elsewhere" / "pts" / "3");
+  tree.Link(d / "trick0", "sneak/../pts/3");        // is /dev, but not for the system
+  // A /dev node that is itself a link is listed once, as the sysfs port.
+  tree.Acm("ttyACM0", "1-5", "Gateway");
+  tree.Pts(6);
+  tree.Link(d / "ttyACM0", "pts/6");
 
   const auto ports = List(tree);
   std::vector<std::pair<std::string, std::string>> got;
   for (const auto& port : ports) got.emplace_back(port.name, port.description);
   EXPECT_EQ(got, (std::vector<std::pair<std::string, std::string>>{
                      {"gps0", "Virtual Serial Port"},
+                     {"ttyACM0", "USB Serial Device (Gateway)"},
                      {"ttyCHAIN0", "Virtual Serial Port"},
                      {"ttyGW0", "Virtual Serial Port"},
                      {"ttySIM1", "Virtual Serial Port"},

@@ -1,0 +1,166 @@
+#include "framework/Application.h"
+
+#include <QThread>
+#include <QWidget>
+
+#include <cstdio>
+#include <atomic>
+#include <mutex>
+
+#include "framework/Guard.h"
+#include "framework/MessageBox.h"
+
+TApplication* Application = nullptr;
+
+namespace {
+
+// The application that accepts posted calls. Guarded by its own mutex so
+// that a worker thread never posts to an application being destroyed.
+std::mutex postMutex;
+TApplication* postTarget = nullptr;
+
+// The thread that created the application object. Kept after the object
+// goes, so that thread is still recognised as the user-interface thread.
+std::atomic<Qt::HANDLE> uiThread{nullptr};
+
+void WriteToStderr(std::exception_ptr error) noexcept {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "Unhandled exception: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "Unhandled exception\n");
+  }
+}
+
+}  // namespace
+
+QEvent::Type TPostedCall::EventType() {
+  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
+}
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  Application = this;
+  uiThread.store(QThread::currentThreadId(), std::memory_order_release);
+  std::lock_guard lock(postMutex);
+  postTarget = this;
+}
+
+TApplication::~TApplication() {
+  {
+    std::lock_guard lock(postMutex);
+    if (postTarget == this) postTarget = nullptr;
+  }
+  // Calls still queued never run; destroying them releases their callers.
+  removePostedEvents(this, TPostedCall::EventType());
+  if (Application == this) Application = nullptr;
+}
+
+QString TApplication::Title() const { return applicationDisplayName(); }
+
+void TApplication::SetTitle(const QString& title) { setApplicationDisplayName(title); }
+
+QString TApplication::ExeName() const { return applicationFilePath(); }
+
+int TApplication::Run() {
+  // The loop ends when the last window closes; the main window is the one
+  // that stays open for the life of the program.
+  return exec();
+}
+
+void TApplication::HandleException(std::exception_ptr error) noexcept {
+  if (!error) return;
+  try {
+    if (QThread::currentThread() != thread()) {
+      // Widgets live on the user-interface thread only: queue the display.
+      QueueException(error);
+      return;
+    }
+    DisplayException(error);
+  } catch (...) {
+    // The display itself failed (or OnException raised): nowhere left but stderr.
+    WriteToStderr(std::current_exception());
+  }
+}
+
+void TApplication::DisplayException(std::exception_ptr error) {
+  auto show = [this](const Exception& e) {
+    if (OnException) {
+      const TExceptionEvent handler = OnException;  // survives reassignment inside the call
+      handler(this, e);
+    } else {
+      ShowException(e);
+    }
+  };
+  try {
+    std::rethrow_exception(error);
+  } catch (const EAbort&) {
+    // The silent abort.
+  } catch (const Exception& e) {
+    show(e);
+  } catch (const std::exception& e) {
+    show(Exception(e.what()));
+  } catch (...) {
+    show(Exception(std::string()));
+  }
+}
+
+void TApplication::ShowException(const Exception& error) {
+  QWidget* owner = activeModalWidget();
+  if (owner == nullptr) owner = activeWindow();
+  MessageBox(owner, QString::fromStdString(error.Message()), Title(), MB_OK | MB_ICONERROR);
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    HandleException(std::current_exception());
+    return false;
+  }
+}
+
+bool TApplication::event(QEvent* event) {
+  if (event->type() == TPostedCall::EventType()) {
+    static_cast<TPostedCall*>(event)->Run();
+    return true;
+  }
+  return QApplication::event(event);
+}
+
+bool TApplication::PostCall(std::unique_ptr<TPostedCall> call) {
+  std::lock_guard lock(postMutex);
+  if (postTarget == nullptr) return false;
+  postEvent(postTarget, call.release());
+  return true;
+}
+
+void TApplication::RunPostedCalls() { sendPostedEvents(this, TPostedCall::EventType()); }
+
+bool TApplication::OnUiThread() noexcept {
+  const Qt::HANDLE ui = uiThread.load(std::memory_order_acquire);
+  return ui != nullptr && ui == QThread::currentThreadId();
+}
+
+void TApplication::QueueException(std::exception_ptr error) noexcept {
+  std::lock_guard lock(postMutex);
+  if (postTarget == nullptr) {
+    WriteToStderr(error);
+    return;
+  }
+  try {
+    TApplication* target = postTarget;
+    QMetaObject::invokeMethod(
+        target, [target, error] { target->HandleException(error); }, Qt::QueuedConnection);
+  } catch (...) {
+    WriteToStderr(error);
+  }
+}
+
+void ReportException(std::exception_ptr error) noexcept {
+  if (TApplication::OnUiThread() && Application != nullptr)
+    Application->HandleException(error);
+  else
+    TApplication::QueueException(error);
+}

@@ -1,0 +1,87 @@
+// TApplication: the application object. It holds the title shown in the
+// task bar, knows the executable's path, runs the message loop and owns the
+// standard exception display. No exception ever crosses Qt's event loop:
+// notify() catches whatever escapes an event and hands it to
+// HandleException.
+#pragma once
+
+#include <QApplication>
+#include <QString>
+
+#include <exception>
+
+#include "framework/Event.h"
+#include "framework/Exception.h"
+
+#include <memory>
+
+class QWidget;
+
+// A call handed to the user-interface thread as one event posted to the
+// application object; Run() executes it there (also inside modal loops).
+// Destroying an event that never ran (the application went away first)
+// must release whoever waits for it.
+class TPostedCall : public QEvent {
+ public:
+  TPostedCall() : QEvent(EventType()) {}
+  virtual void Run() noexcept = 0;
+  static QEvent::Type EventType();
+};
+
+// Replaces the standard display when assigned: receives the application and
+// the exception (anything that is not an Exception arrives as one, with
+// what() or an empty message as its text).
+using TExceptionEvent = TEvent<void(TObject* Sender, const Exception& E)>;
+
+class TApplication : public QApplication {
+  Q_OBJECT
+
+ public:
+  TApplication(int& argc, char** argv);
+  ~TApplication() override;
+
+  // The task-bar text (the application's display name).
+  QString Title() const;
+  void SetTitle(const QString& title);
+
+  // Full path of the running executable.
+  QString ExeName() const;
+
+  // Runs the message loop until the main window closes; returns its exit code.
+  int Run();
+
+  // The standard exception display: EAbort is discarded silently; any other
+  // exception is shown in a modal box (caption Title(), error icon, OK)
+  // owned by the active window, or given to OnException when that is set.
+  // A std::exception shows what(); anything else an empty message. Safe to
+  // call from any thread: off the user-interface thread the display is
+  // queued to it. Never throws.
+  void HandleException(std::exception_ptr error) noexcept;
+
+  // Shows one exception in the standard box (the default display).
+  void ShowException(const Exception& error);
+
+  TExceptionEvent OnException;
+
+  // Posts a call to the live application object, from any thread. Returns
+  // false (and destroys the call) when there is none.
+  static bool PostCall(std::unique_ptr<TPostedCall> call);
+  // Queues an exception to the live application's display from any
+  // thread; with no application it goes to stderr.
+  static void QueueException(std::exception_ptr error) noexcept;
+  // True on the thread that created the (last) application object.
+  static bool OnUiThread() noexcept;
+  // Runs the calls already posted to this application (user-interface
+  // thread only).
+  void RunPostedCalls();
+
+  bool notify(QObject* receiver, QEvent* event) override;
+
+ protected:
+  bool event(QEvent* event) override;
+
+ private:
+  void DisplayException(std::exception_ptr error);
+};
+
+extern TApplication* Application;

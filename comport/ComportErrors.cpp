@@ -1,0 +1,131 @@
+// Errors of the component (RaiseError, Check, RaiseThreadError) and its
+// optional log file.
+#include <QFile>
+#include <QLocale>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "comport/Comport.h"
+#include "platform/LastError.h"
+
+void TCustomComPort::RaiseError(int code, const std::string& message) {
+  try {
+    throw EComError(code, message);
+  } catch (EComError& error) {
+    TComAction action = caFail;
+    if (FOnError) FOnError(this, error, action);
+    if (action == caAbort) throw EAbort();
+    throw;  // the very object the handler was shown
+  }
+}
+
+void TCustomComPort::Check(bool ok) {
+  if (ok) return;
+  const int code = platform::GetLastError();
+  if (code == 0 || code == platform::kErrorIoPending) return;
+  platform::SetLastError(0);
+  RaiseError(code, platform::SystemErrorMessage(code));
+}
+
+void TCustomComPort::RaiseThreadError() {
+  const int code = ThreadErrorCode;
+  RaiseError(code, platform::SystemErrorMessage(code));
+}
+
+namespace {
+
+// Drops the time-zone fields ("t") of a time format, with the blanks before
+// them: a log line carries the local time only. Quoted text stays.
+QString WithoutTimeZone(const QString& format) {
+  QString result;
+  bool quoted = false;
+  for (qsizetype i = 0; i < format.size(); ++i) {
+    const QChar c = format[i];
+    if (c == u'\'') quoted = !quoted;
+    if (!quoted && c == u't') {
+      while (!result.isEmpty() && result.back() == u' ') result.chop(1);
+      continue;
+    }
+    result += c;
+  }
+  return result.trimmed();
+}
+
+// The dump of data bytes: "$41, $54, $0D".
+QByteArray HexDump(const void* data, int count) {
+  QByteArray dump;
+  if (data == nullptr || count <= 0) return dump;
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  dump.reserve(count * 5);
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) dump += ", ";
+    dump += '$';
+    dump += kDigits[bytes[i] >> 4];
+    dump += kDigits[bytes[i] & 0x0F];
+  }
+  return dump;
+}
+
+// A descriptor closed on every path.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, const QByteArray& bytes) {
+  const char* p = bytes.constData();
+  qsizetype left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    left -= n;
+  }
+  return true;
+}
+
+[[noreturn]] void RaiseLogError(const QString& file, int code) {
+  throw EInOutError("Cannot write the log file \"" + file.toStdString() + "\": " +
+                        platform::SystemErrorMessage(code),
+                    code);
+}
+
+}  // namespace
+
+QString TCustomComPort::LogTimeStamp(const QDateTime& when) {
+  const QLocale locale = QLocale::system();
+  QString stamp = locale.toString(when.date(), locale.dateFormat(QLocale::ShortFormat));
+  const QTime time = when.time();
+  if (time.hour() != 0 || time.minute() != 0 || time.second() != 0)
+    stamp += ' ' + locale.toString(time, WithoutTimeZone(locale.timeFormat(QLocale::LongFormat)));
+  return stamp;
+}
+
+void TCustomComPort::WriteLog(const QString& text, const void* data, int count) {
+  if (!Log()) return;
+  // The whole line goes out in one append, so lines written by two threads
+  // at once never interleave.
+  QByteArray line = (LogTimeStamp(QDateTime::currentDateTime()) + ' ' + text).toLocal8Bit();
+  line += HexDump(data, count);
+  line += "\r\n";
+
+  const QString file = FLogFile;
+  const FileDescriptor fd(::open(QFile::encodeName(file).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+  if (fd.Get() < 0) RaiseLogError(file, errno);
+  if (!WriteAll(fd.Get(), line)) RaiseLogError(file, errno);
+}

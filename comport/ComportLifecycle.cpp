@@ -1,0 +1,197 @@
+// The port's life: construction with all defaults, Active, opening and
+// closing the device with their events, the open/closed guards, the settings
+// that only change on a closed port, and the queue operations.
+#include <QFile>
+
+#include "comport/Comport.h"
+#include "platform/LastError.h"
+#include "platform/ProcessPriority.h"
+
+namespace {
+
+// Process priority classes by TPriorityClass ordinal.
+constexpr uint32_t kPriorityClasses[] = {0, 0x40, 0x20, 0x80, 0x100};
+
+}  // namespace
+
+TCustomComPort::TCustomComPort(QObject* owner)
+    : TComponent(owner), FDeviceName(QStringLiteral("COM1")), FDeviceFactory(platform::OpenSerialDevice) {
+  FFlowControl = std::make_unique<TFlowControl>(this);
+  FCharacters = std::make_unique<TCharacters>(this);
+  FBufferSizes = std::make_unique<TBufferSizes>(this);
+  FTimeouts = std::make_unique<TTimeouts>(this);
+}
+
+TCustomComPort::~TCustomComPort() {
+  // Nobody can receive an error raised now (a BeforeClose handler, an
+  // unwritable log): the device is released all the same.
+  try {
+    Close();
+  } catch (...) {
+    FreeHandle();
+  }
+  FTimeouts.reset();
+  FBufferSizes.reset();
+  FCharacters.reset();
+  FFlowControl.reset();
+}
+
+QString TCustomComPort::About() const { return QStringLiteral("TComPort serial port component 1.0"); }
+
+// ---- Active ----------------------------------------------------------------
+
+bool TCustomComPort::Active() const {
+  if (Designing()) return FRecordedActive;
+  return IsOpen();
+}
+
+void TCustomComPort::SetActive(bool value) {
+  if (value != Active() && !Designing() && !Loading()) {
+    if (value)
+      Open();
+    else
+      Close();
+  }
+  // Reached only when opening or closing did not raise.
+  FRecordedActive = value;
+}
+
+void TCustomComPort::Loaded() {
+  TComponent::Loaded();
+  SetActive(FRecordedActive);
+}
+
+// ---- guards and settings of a closed port ------------------------------------
+
+void TCustomComPort::CheckActive() {
+  if (!Active()) RaiseError(0, "Can't perform this operation on a closed port");
+}
+
+void TCustomComPort::CheckInactive() {
+  if (!Designing() && Active()) RaiseError(0, "Can't perform this operation on an open port");
+}
+
+void TCustomComPort::SetDeviceName(const QString& value) {
+  if (value == FDeviceName) return;
+  CheckInactive();
+  FDeviceName = value;
+}
+
+void TCustomComPort::SetSynchronizeEvents(bool value) {
+  if (value == FSynchronizeEvents) return;
+  CheckInactive();
+  FSynchronizeEvents = value;
+}
+
+void TCustomComPort::SetPriorityClass(TPriorityClass value) {
+  if (value == FPriorityClass) return;
+  CheckInactive();
+  FPriorityClass = value;
+}
+
+void TCustomComPort::SetDeviceFactory(TDeviceFactory factory) {
+  FDeviceFactory = factory ? std::move(factory) : TDeviceFactory(platform::OpenSerialDevice);
+}
+
+// ---- opening and closing ---------------------------------------------------
+
+void TCustomComPort::Open() {
+  if (IsOpen()) return;
+  if (FBeforeOpen) FBeforeOpen(this);
+  CreateHandle();
+  if (IsOpen() && Log()) WriteLog("Open " + FDeviceName);
+  if (IsOpen() && FAfterOpen) FAfterOpen(this);
+}
+
+void TCustomComPort::Close() {
+  // A close requested on the event thread runs on the user-interface
+  // thread instead; the event thread's part adds that hand-over here.
+  if (!IsOpen()) return;
+  if (FBeforeClose) FBeforeClose(this);
+  FreeHandle();
+  if (Log()) WriteLog("Close " + FDeviceName);
+  if (!IsOpen() && FAfterClose) FAfterClose(this);
+}
+
+void TCustomComPort::CreateHandle() {
+  FreeHandle();
+  try {
+    platform::SetLastError(0);
+    if (FPriorityClass != pcDefault) {
+      FSavedPriorityClass = static_cast<int32_t>(platform::GetProcessPriorityClass());
+      platform::SetProcessPriorityClass(kPriorityClasses[FPriorityClass]);
+    }
+    // Event objects cannot fail short of memory, which raises on its own.
+    FEventOverlapped = platform::Overlapped{};
+    FEventOverlappedEvent = std::make_unique<platform::Event>(false, false);
+    FEventOverlapped.hEvent = FEventOverlappedEvent.get();
+    FReadEvent = std::make_unique<platform::Event>(true, true);
+    FWriteEvent = std::make_unique<platform::Event>(true, true);
+
+    FDeviceHandle = FDeviceFactory(QFile::encodeName(FDeviceName).toStdString());
+    Check(FDeviceHandle != nullptr);
+
+    PurgeInput();
+    PurgeOutput();
+    SetComBufferSizes();
+    SetComDCB();
+    SetComTimeouts();
+    SetComEventMask();
+  } catch (...) {
+    FreeHandle();
+    throw;
+  }
+}
+
+void TCustomComPort::FreeHandle() {
+  DestroyThread();
+  if (FDeviceHandle) {
+    FDeviceHandle->Close();
+    FDeviceHandle.reset();
+  }
+  FWriteEvent.reset();
+  FReadEvent.reset();
+  FEventOverlapped.hEvent = nullptr;
+  FEventOverlappedEvent.reset();
+  if (FSavedPriorityClass != -1) {
+    platform::SetProcessPriorityClass(static_cast<uint32_t>(FSavedPriorityClass));
+    FSavedPriorityClass = -1;
+  }
+}
+
+// ---- event mask and thread ---------------------------------------------------
+
+void TCustomComPort::SetComEventMask() {
+  if (!IsOpen() || Designing()) return;
+  const uint32_t mask = EventHandlerMask();
+  if (mask == 0) DestroyThread();
+  Check(FDeviceHandle->SetCommMask(mask));
+  // A non-empty mask starts the event thread (added with the line-event
+  // handlers).
+}
+
+uint32_t TCustomComPort::EventHandlerMask() const { return 0; }
+
+void TCustomComPort::DestroyThread() {
+  if (FEventThread == nullptr) return;
+  FEventThread = nullptr;
+}
+
+// ---- queue operations ------------------------------------------------------
+
+void TCustomComPort::Purge(uint32_t flags) {
+  if (!IsOpen()) return;
+  Check(FDeviceHandle->PurgeComm(flags));
+}
+
+void TCustomComPort::PurgeInput() { Purge(platform::PURGE_RXABORT | platform::PURGE_RXCLEAR); }
+void TCustomComPort::PurgeOutput() { Purge(platform::PURGE_TXABORT | platform::PURGE_TXCLEAR); }
+void TCustomComPort::ClearInput() { Purge(platform::PURGE_RXCLEAR); }
+void TCustomComPort::ClearOutput() { Purge(platform::PURGE_TXCLEAR); }
+void TCustomComPort::AbortInput() { Purge(platform::PURGE_RXABORT); }
+void TCustomComPort::AbortOutput() { Purge(platform::PURGE_TXABORT); }
+
+void TCustomComPort::Flush() {
+  if (!IsOpen()) return;
+  Check(FDeviceHandle->FlushFileBuffers());
+}

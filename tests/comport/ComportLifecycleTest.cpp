@@ -1,0 +1,324 @@
+// The port's life: defaults, opening and closing with their events, the
+// guards, the settings of a closed port, the queue operations; on the
+// device double and on real pseudo-terminals.
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+
+#include "ComportTestSupport.h"
+#include "platform/LastError.h"
+
+using namespace comporttest;
+
+namespace {
+
+const std::string kOpenPortError = "Can't perform this operation on an open port";
+const std::string kClosedPortError = "Can't perform this operation on a closed port";
+
+template <class F>
+EComError CatchComError(F&& f) {
+  try {
+    f();
+  } catch (const EComError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no EComError";
+  return EComError(-1, "");
+}
+
+}  // namespace
+
+TEST(ComportLifecycle, NewPortDefaults) {
+  TComPort port;
+  EXPECT_FALSE(port.Active());
+  EXPECT_EQ(port.DeviceName(), "COM1");
+  EXPECT_TRUE(port.SynchronizeEvents());
+  EXPECT_EQ(port.PriorityClass(), pcDefault);
+  EXPECT_EQ(port.BaudRate(), brDefault);
+  EXPECT_EQ(port.DataBits(), dbDefault);
+  EXPECT_EQ(port.Parity(), paDefault);
+  EXPECT_EQ(port.StopBits(), sbDefault);
+  EXPECT_EQ(port.Options(), TOptions());
+  EXPECT_EQ(port.BufferSizes()->Input(), 4096);
+  EXPECT_EQ(port.BufferSizes()->Output(), 2048);
+  EXPECT_EQ(port.Characters()->XOn(), 17);
+  EXPECT_EQ(port.Characters()->XOff(), 19);
+  EXPECT_TRUE(port.LogFile().isEmpty());
+  EXPECT_FALSE(port.About().isEmpty());
+  port.SetAbout("changed");
+  EXPECT_NE(port.About(), "changed");
+}
+
+TEST(ComportLifecycle, OpenConfiguresTheDeviceAndCloseReleasesIt) {
+  EventRecorder events;  // outlives the port, whose destruction may close it
+  FakePort f;
+  events.Attach(f.port);
+  f.port.Open();
+  ASSERT_TRUE(f.port.Active());
+  EXPECT_EQ(f.openedNames, std::vector<std::string>{"COM1"});  // the name unchanged
+  EXPECT_EQ(f.device->CallLog(), (std::vector<Op>{Op::PurgeComm, Op::PurgeComm, Op::SetupComm, Op::GetCommState,
+                                                  Op::SetCommState, Op::GetCommTimeouts, Op::SetCommTimeouts,
+                                                  Op::SetCommMask}));
+  EXPECT_EQ(f.device->PurgeFlags(), (std::vector<uint32_t>{0x0A, 0x05}));
+  EXPECT_EQ(f.device->InQueueSize(), 4096u);
+  EXPECT_EQ(f.device->Mask(), 0u);  // no line-event handler
+
+  f.port.Open();  // already open: nothing
+  EXPECT_EQ(f.openedNames.size(), 1u);
+
+  auto device = f.device;
+  f.port.Close();
+  EXPECT_FALSE(f.port.Active());
+  EXPECT_TRUE(device->IsClosed());
+  f.port.Close();  // already closed: no events
+  EXPECT_EQ(events.events, (std::vector<std::string>{"BeforeOpen(closed)", "AfterOpen(open)", "BeforeClose(open)",
+                                                     "AfterClose(closed)"}));
+
+  // The same port opens again, with a new device.
+  f.port.Open();
+  EXPECT_TRUE(f.port.Active());
+  EXPECT_NE(f.device, device);
+}
+
+TEST(ComportLifecycle, AFailedOpenLeavesThePortClosed) {
+  // The device cannot be opened, or a configuration step fails.
+  struct Case {
+    const char* name;
+    int openError;
+    Op failingOp;
+  };
+  for (const Case c : {Case{"open", ENOENT, Op::Close}, Case{"purge", EIO, Op::PurgeComm},
+                       Case{"state", EINVAL, Op::SetCommState}, Case{"timeouts", EIO, Op::SetCommTimeouts},
+                       Case{"mask", EIO, Op::SetCommMask}}) {
+    SCOPED_TRACE(c.name);
+    EventRecorder events;
+    FakePort f;
+    events.Attach(f.port);
+    f.openError = c.openError == ENOENT ? ENOENT : 0;
+    f.port.SetDeviceFactory([&f, &c](const std::string&) -> platform::SerialDevicePtr {
+      if (f.openError != 0) {
+        platform::SetLastError(f.openError);
+        return nullptr;
+      }
+      f.device = std::make_shared<FakeSerialDevice>();
+      f.device->FailWith(c.failingOp, c.openError);
+      return f.device;
+    });
+    const EComError e = CatchComError([&] { f.port.Open(); });
+    EXPECT_EQ(e.ComErrorCode, c.openError);
+    EXPECT_EQ(std::string(e.what()), platform::SystemErrorMessage(c.openError));
+    EXPECT_FALSE(f.port.Active());
+    if (f.device) EXPECT_TRUE(f.device->IsClosed());
+    EXPECT_EQ(events.events, std::vector<std::string>{"BeforeOpen(closed)"});
+  }
+}
+
+TEST(ComportLifecycle, ARaisingBeforeHandlerStopsTheOpenOrTheClose) {
+  FakePort f;
+  f.port.SetBeforeOpen(TOpenCloseEvent::Bind([](TCustomComPort*) { throw EAbort(); }));
+  EXPECT_THROW(f.port.Open(), EAbort);
+  EXPECT_TRUE(f.openedNames.empty());  // nothing acquired
+
+  f.port.SetBeforeOpen(nullptr);
+  f.port.Open();
+  f.port.SetBeforeClose(TOpenCloseEvent::Bind([](TCustomComPort*) { throw EAbort(); }));
+  EXPECT_THROW(f.port.Close(), EAbort);
+  EXPECT_TRUE(f.port.Active());
+  EXPECT_FALSE(f.device->IsClosed());
+}
+
+TEST(ComportLifecycle, DestroyingAnOpenPortReleasesTheDeviceEvenWhenCloseRaises) {
+  auto f = std::make_unique<FakePort>();
+  f->port.Open();
+  auto device = f->device;
+  f->port.SetBeforeClose(TOpenCloseEvent::Bind([](TCustomComPort*) { throw EAbort(); }));
+  f.reset();
+  EXPECT_TRUE(device->IsClosed());
+}
+
+TEST(ComportLifecycle, SettingsOfAClosedPortRefuseToChangeWhileOpen) {
+  struct Case {
+    const char* name;
+    std::function<void(TComPort&)> same;
+    std::function<void(TComPort&)> change;
+    std::function<bool(TComPort&)> unchanged;
+  };
+  const Case cases[] = {
+      {"DeviceName", [](TComPort& p) { p.SetDeviceName("COM1"); }, [](TComPort& p) { p.SetDeviceName("com1"); },
+       [](TComPort& p) { return p.DeviceName() == "COM1"; }},
+      {"SynchronizeEvents", [](TComPort& p) { p.SetSynchronizeEvents(true); },
+       [](TComPort& p) { p.SetSynchronizeEvents(false); }, [](TComPort& p) { return p.SynchronizeEvents(); }},
+      {"PriorityClass", [](TComPort& p) { p.SetPriorityClass(pcDefault); },
+       [](TComPort& p) { p.SetPriorityClass(pcHigh); }, [](TComPort& p) { return p.PriorityClass() == pcDefault; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakePort f;
+    f.port.Open();
+    EXPECT_NO_THROW(c.same(f.port));
+    const EComError e = CatchComError([&] { c.change(f.port); });
+    EXPECT_EQ(e.ComErrorCode, 0);
+    EXPECT_EQ(e.what(), kOpenPortError);
+    EXPECT_TRUE(c.unchanged(f.port));
+    f.port.Close();
+    EXPECT_NO_THROW(c.change(f.port));
+    EXPECT_FALSE(c.unchanged(f.port));
+  }
+}
+
+TEST(ComportLifecycle, GuardsAndQueueOperationsOfAClosedPort) {
+  FakePort f;
+  EXPECT_EQ(CatchComError([&] { f.port.CheckActive(); }).what(), kClosedPortError);
+  EXPECT_NO_THROW(f.port.CheckInactive());
+  // Queue operations on a closed port do nothing and raise nothing.
+  EXPECT_NO_THROW({
+    f.port.PurgeInput();
+    f.port.PurgeOutput();
+    f.port.ClearInput();
+    f.port.ClearOutput();
+    f.port.AbortInput();
+    f.port.AbortOutput();
+    f.port.Flush();
+  });
+
+  f.port.Open();
+  EXPECT_NO_THROW(f.port.CheckActive());
+  EXPECT_EQ(CatchComError([&] { f.port.CheckInactive(); }).what(), kOpenPortError);
+  f.device->ClearCallLog();
+  f.port.PurgeInput();
+  f.port.PurgeOutput();
+  f.port.ClearInput();
+  f.port.ClearOutput();
+  f.port.AbortInput();
+  f.port.AbortOutput();
+  f.port.Flush();
+  EXPECT_EQ(f.device->PurgeFlags(), (std::vector<uint32_t>{0x0A, 0x05, 0x0A, 0x05, 0x08, 0x04, 0x02, 0x01}));
+  EXPECT_EQ(f.device->Calls(Op::FlushFileBuffers), 1);
+
+  f.device->FailOnce(Op::PurgeComm, EIO);
+  EXPECT_EQ(CatchComError([&] { f.port.ClearInput(); }).ComErrorCode, EIO);
+}
+
+TEST(ComportLifecycle, ActiveOpensAndClosesAtRunTimeOnly) {
+  FakePort f;
+  f.port.SetActive(true);
+  EXPECT_TRUE(f.port.Active());
+  f.port.SetActive(false);
+  EXPECT_FALSE(f.port.Active());
+
+  // A failed open leaves the recorded value as it was.
+  f.openError = EBUSY;
+  EXPECT_THROW(f.port.SetActive(true), EComError);
+  f.openError = 0;
+  f.port.BeginLoading();
+  f.port.Loaded();
+  EXPECT_FALSE(f.port.Active());
+
+  // While loading the value is only recorded; Loaded replays it.
+  f.port.BeginLoading();
+  f.port.SetActive(true);
+  EXPECT_FALSE(f.port.Active());
+  EXPECT_EQ(f.openedNames.size(), 2u);
+  f.port.Loaded();
+  EXPECT_TRUE(f.port.Active());
+  EXPECT_EQ(f.openedNames.size(), 3u);
+}
+
+TEST(ComportLifecycle, ADesignTimeInstanceRecordsActiveAndNeverTouchesADevice) {
+  FakePort f;
+  f.port.SetDesigning(true);
+  f.port.SetActive(true);
+  EXPECT_TRUE(f.port.Active());
+  EXPECT_NO_THROW(f.port.SetDeviceName("COM7"));
+  EXPECT_NO_THROW(f.port.SetPriorityClass(pcIdle));
+  f.port.BeginLoading();
+  f.port.Loaded();
+  f.port.SetBaudRate(br9600);
+  EXPECT_TRUE(f.openedNames.empty());
+}
+
+// ---- real pseudo-terminals ---------------------------------------------------
+
+TEST(ComportOnPty, OpenAndCloseBySlavePathWithTheFourEvents) {
+  Pty pty;
+  EventRecorder events;
+  TComPort port;
+  events.Attach(port);
+  port.SetDeviceName(pty.QPath());
+  port.Open();
+  EXPECT_TRUE(port.Active());
+  port.Close();
+  EXPECT_FALSE(port.Active());
+  EXPECT_EQ(events.events, (std::vector<std::string>{"BeforeOpen(closed)", "AfterOpen(open)", "BeforeClose(open)",
+                                                     "AfterClose(closed)"}));
+  // Released: the device opens again at once.
+  port.Open();
+  EXPECT_TRUE(port.Active());
+}
+
+TEST(ComportOnPty, LineSettingsReachTheTerminal) {
+  struct Case {
+    TBaudRate rate;
+    qint32 custom;
+    TDataBits bits;
+    TParity parity;
+    TStopBits stop;
+    TerminalAttributes expected;
+  };
+  const Case cases[] = {
+      {br115200, 0, db8, paNone, sb1, {115200, 115200, 8, false, false}},
+      {brCustom, 250000, db7, paEven, sb2, {250000, 250000, 7, true, true}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.custom);
+    Pty pty;
+    TComPort port;
+    port.SetDeviceName(pty.QPath());
+    port.SetBaudRate(c.rate);
+    if (c.custom != 0) port.SetCustomBaudRate(c.custom);
+    port.SetDataBits(c.bits);
+    port.SetParity(c.parity);
+    port.SetStopBits(c.stop);
+    port.Open();
+    const TerminalAttributes a = ReadTerminal(pty.Slave());
+    EXPECT_EQ(a.outputSpeed, c.expected.outputSpeed);
+    EXPECT_EQ(a.dataBits, c.expected.dataBits);
+    EXPECT_EQ(a.parity, c.expected.parity);
+    EXPECT_EQ(a.twoStopBits, c.expected.twoStopBits);
+
+    // A change while open reaches the terminal at once.
+    port.SetBaudRate(br9600);
+    EXPECT_EQ(ReadTerminal(pty.Slave()).outputSpeed, 9600u);
+  }
+}
+
+TEST(ComportOnPty, ASecondOpenOfTheSameDeviceFailsWhileTheFirstStaysOpen) {
+  Pty pty;
+  TComPort first, second;
+  first.SetDeviceName(pty.QPath());
+  second.SetDeviceName(pty.QPath());
+  first.Open();
+  const EComError e = CatchComError([&] { second.Open(); });
+  EXPECT_NE(e.ComErrorCode, 0);
+  EXPECT_EQ(std::string(e.what()), platform::SystemErrorMessage(e.ComErrorCode));
+  EXPECT_FALSE(second.Active());
+  EXPECT_TRUE(first.Active());
+  EXPECT_NO_THROW(first.SetBaudRate(br57600));
+  EXPECT_EQ(ReadTerminal(pty.Slave()).outputSpeed, 57600u);
+}
+
+TEST(ComportOnPty, OpeningAMissingDeviceRaisesAndCreatesNothing) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("ttyMissing");
+  EventRecorder events;
+  TComPort port;
+  events.Attach(port);
+  port.SetDeviceName(path);
+  const EComError e = CatchComError([&] { port.Open(); });
+  EXPECT_EQ(e.ComErrorCode, ENOENT);
+  EXPECT_EQ(std::string(e.what()), platform::SystemErrorMessage(ENOENT));
+  EXPECT_FALSE(port.Active());
+  EXPECT_EQ(events.events, std::vector<std::string>{"BeforeOpen(closed)"});
+  struct stat st;
+  EXPECT_NE(::stat(QFile::encodeName(path).constData(), &st), 0);
+}

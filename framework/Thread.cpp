@@ -1,0 +1,234 @@
+#include "framework/Thread.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <system_error>
+
+#include "framework/Application.h"
+
+namespace {
+
+// Wakes every WaitFor when a thread ends or a synchronized call is posted
+// (a WaitFor on the user-interface thread runs such calls while it waits).
+std::mutex waitMutex;
+std::condition_variable waitChanged;
+std::uint64_t waitGeneration = 0;
+
+void NotifyWaiters() {
+  {
+    std::lock_guard lock(waitMutex);
+    ++waitGeneration;
+  }
+  waitChanged.notify_all();
+}
+
+std::uint64_t WaitGeneration() {
+  std::lock_guard lock(waitMutex);
+  return waitGeneration;
+}
+
+void WaitForChangeFrom(std::uint64_t generation) {
+  std::unique_lock lock(waitMutex);
+  waitChanged.wait(lock, [&] { return waitGeneration != generation; });
+}
+
+EThread SystemError(int code) { return EThread(std::system_category().message(code)); }
+
+// One synchronized call, posted to the application object. The caller
+// waits on 'state' until the call has run, or until the event is destroyed
+// unrun because the application went away.
+class SynchronizedCall final : public TPostedCall {
+ public:
+  struct State {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::exception_ptr error;
+  };
+
+  SynchronizedCall(const std::function<void()>& fn, State& state) : fn_(fn), state_(state) {}
+
+  ~SynchronizedCall() override {
+    if (ran_) return;
+    try {
+      Finish(std::make_exception_ptr(EThread("The application ended before a synchronized call could run")));
+    } catch (...) {
+      Finish(std::current_exception());
+    }
+  }
+
+  void Run() noexcept override {
+    std::exception_ptr error;
+    try {
+      fn_();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    ran_ = true;
+    Finish(error);
+  }
+
+ private:
+  // The last touch of the caller's state: the caller may return at once.
+  void Finish(std::exception_ptr error) noexcept {
+    std::lock_guard lock(state_.mutex);
+    state_.error = std::move(error);
+    state_.done = true;
+    state_.finished.notify_one();
+  }
+
+  const std::function<void()>& fn_;
+  State& state_;
+  bool ran_ = false;
+};
+
+}  // namespace
+
+TThread::TThread(bool createSuspended) : createSuspended_(createSuspended) {}
+
+TThread::~TThread() {
+  bool running;
+  {
+    std::lock_guard lock(mutex_);
+    running = thread_.joinable() && thread_.get_id() != std::this_thread::get_id();
+  }
+  if (!running) return;
+  Terminate();
+  try {
+    WaitFor();
+  } catch (...) {
+    // Only reachable for a running free-on-terminate thread deleted from
+    // outside, which is a misuse; never throw from a destructor.
+  }
+}
+
+int TThread::NiceValue(TThreadPriority priority, int base) {
+  int nice = base;
+  switch (priority) {
+    case tpIdle: nice = 19; break;
+    case tpLowest: nice = base + 10; break;
+    case tpLower: nice = base + 5; break;
+    case tpNormal: nice = base; break;
+    case tpHigher: nice = base - 5; break;
+    case tpHighest: nice = base - 10; break;
+    case tpTimeCritical: nice = -20; break;
+  }
+  return std::clamp(nice, -20, 19);
+}
+
+void TThread::Start() {
+  std::lock_guard lock(mutex_);
+  if (started_) return;
+  errno = 0;
+  const int base = getpriority(PRIO_PROCESS, 0);  // the calling thread's nice value
+  baseNice_ = errno == 0 ? base : 0;
+  try {
+    thread_ = std::thread([this] { Run(); });
+  } catch (const std::system_error& e) {
+    throw SystemError(e.code().value());
+  }
+  started_ = true;
+}
+
+void TThread::Run() noexcept {
+  {
+    // Taking the lock also waits until Start has stored thread_.
+    std::lock_guard lock(mutex_);
+    tid_ = gettid();
+    // A refusal at start is ignored: the thread keeps its inherited priority.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(tid_), NiceValue(priority_, baseNice_));
+  }
+  std::exception_ptr fatal;
+  try {
+    Execute();
+  } catch (...) {
+    fatal = std::current_exception();
+  }
+  bool freeSelf;
+  {
+    std::lock_guard lock(mutex_);
+    tid_ = 0;
+    freeSelf = FreeOnTerminate();
+    if (freeSelf) {
+      thread_.detach();
+    } else {
+      fatal_ = fatal;
+      finished_ = true;
+    }
+  }
+  if (freeSelf) {
+    fatal = nullptr;  // dropped quietly
+    delete this;
+    return;
+  }
+  NotifyWaiters();
+}
+
+TThreadPriority TThread::Priority() const {
+  std::lock_guard lock(mutex_);
+  return priority_;
+}
+
+void TThread::SetPriority(TThreadPriority priority) {
+  std::lock_guard lock(mutex_);
+  if (tid_ != 0 && setpriority(PRIO_PROCESS, static_cast<id_t>(tid_), NiceValue(priority, baseNice_)) != 0)
+    throw SystemError(errno);
+  priority_ = priority;
+}
+
+bool TThread::Finished() const {
+  std::lock_guard lock(mutex_);
+  return finished_;
+}
+
+std::exception_ptr TThread::FatalException() const {
+  std::lock_guard lock(mutex_);
+  return fatal_;
+}
+
+long TThread::ThreadId() const {
+  std::lock_guard lock(mutex_);
+  return tid_;
+}
+
+void TThread::WaitFor() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!started_) return;
+    if (thread_.get_id() == std::this_thread::get_id()) throw EThread("A thread cannot wait for itself");
+    if (FreeOnTerminate()) throw EThread("Cannot wait for a thread that frees itself");
+  }
+  const bool onUi = IsUiThread();
+  for (;;) {
+    const std::uint64_t generation = WaitGeneration();
+    if (Finished()) break;
+    if (onUi && Application != nullptr) Application->RunPostedCalls();
+    WaitForChangeFrom(generation);
+  }
+  std::thread finished;
+  {
+    std::lock_guard lock(mutex_);
+    if (thread_.joinable()) finished = std::move(thread_);
+  }
+  if (finished.joinable()) finished.join();
+}
+
+bool TThread::IsUiThread() { return TApplication::OnUiThread(); }
+
+void TThread::Synchronize(const std::function<void()>& fn) {
+  if (IsUiThread()) {
+    fn();
+    return;
+  }
+  SynchronizedCall::State state;
+  if (!TApplication::PostCall(std::make_unique<SynchronizedCall>(fn, state)))
+    throw EThread("No application object to run a synchronized call");
+  NotifyWaiters();
+  std::unique_lock lock(state.mutex);
+  state.finished.wait(lock, [&] { return state.done; });
+  if (state.error) std::rethrow_exception(state.error);
+}

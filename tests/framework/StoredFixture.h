@@ -12,7 +12,7 @@
 
 namespace stored_fixture {
 Q_NAMESPACE
-enum TSpeed { spDefault, spSlow, spFast };
+enum TSpeed : int { spDefault, spSlow, spFast };
 Q_ENUM_NS(TSpeed)
 enum TMode { moEcho = 0x1, moTrace = 0x2, moLoud = 0x4 };
 Q_DECLARE_FLAGS(TModes, TMode)

@@ -16,17 +16,21 @@ screenshot="$root/build/screenshot.png"
 
 # Inside the virtual display: start, wait, capture, stop.
 capture() {
-  local exe=$1 status=0
+  local exe=$1 status=0 first=""
   "$exe" &
   pid=$!
   trap 'kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true' EXIT
-  if ! timeout "$window_timeout" xdotool search --sync --onlyvisible --name "^$title" >/dev/null; then
-    if kill -0 "$pid" 2>/dev/null; then
-      echo "error: the tool's window did not appear within ${window_timeout} s" >&2
-    else
-      wait "$pid" || status=$?
-      echo "error: the tool ended (exit code $status) before its window appeared" >&2
-    fi
+  # Wait for the window, or for the tool to end before it shows one.
+  timeout "$window_timeout" xdotool search --sync --onlyvisible --name "^$title" >/dev/null &
+  local finder=$!
+  wait -n -p first "$finder" "$pid" || status=$?
+  if [ "$first" = "$pid" ]; then
+    kill "$finder" 2>/dev/null || true
+    echo "error: the tool ended (exit code $status) before its window appeared" >&2
+    return 1
+  fi
+  if [ "$status" -ne 0 ]; then
+    echo "error: the tool's window did not appear within ${window_timeout} s" >&2
     return 1
   fi
   # The first-show prompt follows the window by about 100 ms; give it and

@@ -1,0 +1,385 @@
+// The driver emulation of the Linux serial device on real pseudo-terminals:
+// event waits, the input queue, transfers with timeouts, hang-up. The test
+// plays the far end on the master. Waits that must be woken are first
+// observed as blocked (AwaitBlockedCalls), so nothing depends on timing.
+#include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <string>
+
+#include "PtyPair.h"
+#include "platform/LastError.h"
+#include "platform/LinuxSerialDevice.h"
+
+using namespace platform;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr uint32_t kMax = 0xFFFFFFFFu;
+
+struct WaitResult {
+  bool ok = false;
+  uint32_t events = 0;
+  int error = 0;
+};
+
+struct ReadResult {
+  bool ok = false;
+  std::string bytes;
+  int error = 0;
+};
+
+class SerialTransferTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty.ok());
+    device = LinuxSerialDevice::Open(pty.path());
+    ASSERT_TRUE(device) << SystemErrorMessage(GetLastError());
+  }
+
+  WaitResult Wait() {
+    WaitResult r;
+    Overlapped ov;
+    r.ok = device->WaitCommEvent(r.events, ov);
+    r.error = r.ok ? 0 : GetLastError();
+    return r;
+  }
+
+  std::future<WaitResult> WaitInBackground() {
+    auto f = std::async(std::launch::async, [this] { return Wait(); });
+    device->AwaitBlockedCalls(1);
+    return f;
+  }
+
+  // A read that waits for its end (issued and then waited for).
+  ReadResult Read(uint32_t count) {
+    ReadResult r;
+    std::string buf(count, '\0');
+    Event done(true, false);
+    Overlapped ov{&done};
+    uint32_t n = 0;
+    if (!device->ReadFile(buf.data(), count, ov) && GetLastError() != kErrorIoPending) {
+      r.error = GetLastError();
+      return r;
+    }
+    r.ok = device->GetOverlappedResult(ov, n, true);
+    r.error = r.ok ? 0 : GetLastError();
+    EXPECT_TRUE(done.IsSet());
+    r.bytes.assign(buf.data(), n);
+    return r;
+  }
+
+  COMSTAT Status(uint32_t* errors = nullptr) {
+    uint32_t e = 0;
+    COMSTAT st;
+    EXPECT_TRUE(device->ClearCommError(e, &st));
+    if (errors)
+      *errors = e;
+    return st;
+  }
+
+  void SetEventChar(char c) {
+    DCB dcb;
+    ASSERT_TRUE(device->GetCommState(dcb));
+    dcb.EvtChar = c;
+    ASSERT_TRUE(device->SetCommState(dcb));
+  }
+
+  PtyPair pty;
+  std::shared_ptr<LinuxSerialDevice> device;
+};
+
+std::string Pattern(size_t n, int seed) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i)
+    s[i] = static_cast<char>((i * 7 + seed) & 0xff);
+  return s;
+}
+
+}  // namespace
+
+TEST_F(SerialTransferTest, ReceivedBytesWakeTheWaitAndAreReadInOrder) {
+  ASSERT_TRUE(device->SetCommMask(EV_RXCHAR));
+  auto waiter = WaitInBackground();
+  ASSERT_TRUE(pty.Send("hello"));
+  const WaitResult w = waiter.get();
+  EXPECT_TRUE(w.ok);
+  EXPECT_EQ(w.events, EV_RXCHAR);
+  EXPECT_EQ(Status().cbInQue, 5u);
+
+  char buf[8] = {};
+  Overlapped ov;
+  EXPECT_TRUE(device->ReadFile(buf, 5, ov)) << "queued bytes complete a read at once";
+  EXPECT_EQ(std::string(buf, ov.InternalHigh), "hello");
+
+  // Bytes that came while nobody waited are found by the next wait.
+  ASSERT_TRUE(pty.Send("more"));
+  EXPECT_EQ(Wait().events, EV_RXCHAR);
+  EXPECT_EQ(Read(4).bytes, "more");
+}
+
+TEST_F(SerialTransferTest, EventCharacterEightyPercentAndAFullQueue) {
+  SetEventChar('\n');
+  ASSERT_TRUE(device->SetupComm(10, 10));
+  ASSERT_TRUE(device->SetCommMask(EV_RXCHAR | EV_RXFLAG | EV_RX80FULL));
+
+  ASSERT_TRUE(pty.Send("abc\n"));
+  EXPECT_EQ(Wait().events, EV_RXCHAR | EV_RXFLAG);
+  ASSERT_TRUE(pty.Send("defg"));  // 8 of 10
+  EXPECT_EQ(Wait().events, EV_RXCHAR | EV_RX80FULL);
+
+  // Beyond the queue size the bytes wait in the kernel: counted, in order.
+  ASSERT_TRUE(pty.Send("hijklmnop"));
+  const std::string all = "abc\ndefghijklmnop";
+  EXPECT_EQ(Wait().events, EV_RXCHAR);
+  EXPECT_EQ(Status().cbInQue, all.size());
+  EXPECT_EQ(Read(static_cast<uint32_t>(all.size())).bytes, all);
+}
+
+TEST_F(SerialTransferTest, MaskChangeAndCloseWakeABlockedWait) {
+  ASSERT_TRUE(device->SetCommMask(EV_RXCHAR));
+  auto waiter = WaitInBackground();
+  ASSERT_TRUE(device->SetCommMask(EV_RXCHAR | EV_TXEMPTY));
+  WaitResult w = waiter.get();
+  EXPECT_TRUE(w.ok);
+  EXPECT_EQ(w.events, 0u);
+
+  waiter = WaitInBackground();
+  device->Close();
+  w = waiter.get();
+  EXPECT_TRUE(w.ok);
+  EXPECT_EQ(w.events, 0u);
+  EXPECT_TRUE(LinuxSerialDevice::Open(pty.path())) << "closed devices reopen at once";
+}
+
+TEST_F(SerialTransferTest, ReadTimeoutsEndReadsWithFewerBytes) {
+  // Interval: the gap after the last byte ends the read.
+  ASSERT_TRUE(device->SetCommTimeouts({100, 0, 0, 0, 0}));
+  ASSERT_TRUE(pty.Send("abc"));
+  ReadResult r = Read(10);
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.bytes, "abc");
+
+  // Total: multiplier * count + constant, from the start of the read.
+  ASSERT_TRUE(device->SetCommTimeouts({0, 10, 100, 0, 0}));
+  ASSERT_TRUE(pty.Send("de"));
+  const auto start = Clock::now();
+  r = Read(10);
+  EXPECT_GE(Clock::now() - start, 200ms);
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.bytes, "de");
+
+  // No limits: the read waits for every byte.
+  ASSERT_TRUE(device->SetCommTimeouts({0, 0, 0, 0, 0}));
+  char buf[4];
+  Event done(true, false);
+  Overlapped ov{&done};
+  ASSERT_FALSE(device->ReadFile(buf, 4, ov));
+  ASSERT_EQ(GetLastError(), kErrorIoPending);
+  auto sender = std::async(std::launch::async, [&] {
+    device->AwaitBlockedCalls(1);
+    pty.Send("fg");
+    pty.Send("hi");
+  });
+  uint32_t n = 0;
+  EXPECT_TRUE(device->GetOverlappedResult(ov, n, true));
+  sender.get();
+  EXPECT_EQ(std::string(buf, n), "fghi");
+}
+
+TEST_F(SerialTransferTest, IntervalOfAllOnesReturnsAtOnceOrOnTheFirstByte) {
+  ASSERT_TRUE(device->SetCommMask(EV_RXCHAR));
+  ASSERT_TRUE(device->SetCommTimeouts({kMax, 0, 0, 0, 0}));
+  char buf[10];
+  Overlapped ov;
+  EXPECT_TRUE(device->ReadFile(buf, 10, ov));
+  EXPECT_EQ(ov.InternalHigh, 0u);
+  ASSERT_TRUE(pty.Send("xyz"));
+  ASSERT_EQ(Wait().events, EV_RXCHAR);
+  EXPECT_TRUE(device->ReadFile(buf, 10, ov));
+  EXPECT_EQ(std::string(buf, ov.InternalHigh), "xyz");
+
+  // With a multiplier of all ones too, the read waits for a first byte (up
+  // to the constant) and then returns with what it has.
+  ASSERT_TRUE(device->SetCommTimeouts({kMax, kMax, 60000, 0, 0}));
+  auto sender = std::async(std::launch::async, [&] {
+    device->AwaitBlockedCalls(1);
+    pty.Send("q");
+  });
+  const auto start = Clock::now();
+  const ReadResult r = Read(10);
+  sender.get();
+  EXPECT_EQ(r.bytes, "q");
+  EXPECT_LT(Clock::now() - start, 30s);
+}
+
+TEST_F(SerialTransferTest, ReadAndWaitOnTwoThreadsShareOneArrival) {
+  ASSERT_TRUE(device->SetCommMask(EV_RXCHAR));
+  auto waiter = WaitInBackground();
+  char buf[2];
+  Overlapped ov;
+  ASSERT_FALSE(device->ReadFile(buf, 2, ov));
+  auto sender = std::async(std::launch::async, [&] {
+    device->AwaitBlockedCalls(2);
+    pty.Send("xyz");
+  });
+  uint32_t n = 0;
+  EXPECT_TRUE(device->GetOverlappedResult(ov, n, true));
+  EXPECT_EQ(std::string(buf, n), "xy");
+  EXPECT_EQ(waiter.get().events, EV_RXCHAR);
+  sender.get();
+  EXPECT_EQ(Read(1).bytes, "z");
+}
+
+TEST_F(SerialTransferTest, NonWaitingWritesCompleteInTheBackgroundInOrder) {
+  ASSERT_TRUE(device->SetCommMask(EV_TXEMPTY));
+  // Far more than a pseudo-terminal buffers, so the writes must wait for
+  // the far end to read.
+  const std::string first = Pattern(300000, 1);
+  const std::string second = Pattern(200000, 2);
+  Event done1(true, false), done2(true, false);
+  Overlapped ov1{&done1}, ov2{&done2};
+  EXPECT_FALSE(device->WriteFile(first.data(), static_cast<uint32_t>(first.size()), ov1));
+  EXPECT_EQ(GetLastError(), kErrorIoPending);
+  EXPECT_FALSE(device->WriteFile(second.data(), static_cast<uint32_t>(second.size()), ov2));
+  EXPECT_EQ(GetLastError(), kErrorIoPending);
+  EXPECT_GT(Status().cbOutQue, second.size());
+
+  // Nobody waits on the device: its helper moves the bytes as the far end
+  // makes room.
+  EXPECT_EQ(pty.Receive(first.size() + second.size()), first + second);
+  done1.Wait();
+  done2.Wait();
+  uint32_t n = 0;
+  EXPECT_TRUE(device->GetOverlappedResult(ov1, n, false));
+  EXPECT_EQ(n, first.size());
+  EXPECT_TRUE(device->GetOverlappedResult(ov2, n, false));
+  EXPECT_EQ(n, second.size());
+  EXPECT_EQ(Wait().events, EV_TXEMPTY);
+  EXPECT_EQ(Status().cbOutQue, 0u);
+}
+
+TEST_F(SerialTransferTest, WriteTimeoutEndsAWriteWithFewerBytes) {
+  ASSERT_TRUE(device->SetCommTimeouts({0, 0, 0, 0, 100}));
+  const std::string big = Pattern(300000, 3);
+  Event done(true, false);
+  Overlapped ov{&done};
+  EXPECT_FALSE(device->WriteFile(big.data(), static_cast<uint32_t>(big.size()), ov));
+  uint32_t n = 0;
+  EXPECT_TRUE(device->GetOverlappedResult(ov, n, true));
+  EXPECT_GT(n, 0u);
+  EXPECT_LT(n, big.size());
+  EXPECT_EQ(pty.Receive(n), big.substr(0, n));
+}
+
+TEST_F(SerialTransferTest, PurgeAndCloseEndPendingTransfers) {
+  char buf[4];
+  Overlapped read;
+  ASSERT_FALSE(device->ReadFile(buf, 4, read));
+  const std::string big = Pattern(300000, 4);
+  Overlapped write;
+  ASSERT_FALSE(device->WriteFile(big.data(), static_cast<uint32_t>(big.size()), write));
+
+  ASSERT_TRUE(device->PurgeComm(PURGE_RXABORT | PURGE_TXABORT | PURGE_TXCLEAR));
+  uint32_t n = 0;
+  EXPECT_FALSE(device->GetOverlappedResult(read, n, true));
+  EXPECT_EQ(GetLastError(), ECANCELED);
+  EXPECT_FALSE(device->GetOverlappedResult(write, n, true));
+  EXPECT_EQ(GetLastError(), ECANCELED);
+
+  // A thread blocked on a transfer is released by Close.
+  ASSERT_FALSE(device->ReadFile(buf, 4, read));
+  auto waiter = std::async(std::launch::async, [&] {
+    uint32_t count = 0;
+    return device->GetOverlappedResult(read, count, true) ? 0 : GetLastError();
+  });
+  device->AwaitBlockedCalls(1);
+  device->Close();
+  EXPECT_EQ(waiter.get(), ECANCELED);
+  EXPECT_TRUE(LinuxSerialDevice::Open(pty.path()));
+}
+
+TEST_F(SerialTransferTest, HangUpFailsTheWaitAndTransfersAsDeviceGone) {
+  ASSERT_TRUE(device->SetCommMask(EV_RXCHAR));
+  char buf[4];
+  Overlapped read;
+  ASSERT_FALSE(device->ReadFile(buf, 4, read));
+  auto waiter = WaitInBackground();
+  pty.CloseMaster();
+  const WaitResult w = waiter.get();
+  EXPECT_FALSE(w.ok);
+  EXPECT_EQ(w.error, EIO);
+  EXPECT_TRUE(IsDeviceGone(w.error));
+
+  uint32_t n = 0;
+  EXPECT_FALSE(device->GetOverlappedResult(read, n, true));
+  EXPECT_EQ(GetLastError(), EIO);
+  Overlapped write;
+  EXPECT_FALSE(device->WriteFile("x", 1, write));
+  EXPECT_EQ(GetLastError(), EIO);
+  uint32_t errors = 0;
+  COMSTAT st;
+  EXPECT_FALSE(device->ClearCommError(errors, &st));
+  EXPECT_EQ(GetLastError(), EIO);
+}
+
+TEST_F(SerialTransferTest, ClearCommErrorCountsBothQueues) {
+  ASSERT_TRUE(device->SetCommMask(EV_RXCHAR));
+  uint32_t errors = 99;
+  COMSTAT st = Status(&errors);
+  EXPECT_EQ(errors, 0u);
+  EXPECT_EQ(st.cbInQue, 0u);
+  EXPECT_EQ(st.cbOutQue, 0u);
+  ASSERT_TRUE(pty.Send("12345"));
+  ASSERT_EQ(Wait().events, EV_RXCHAR);
+  EXPECT_EQ(Status().cbInQue, 5u);
+  EXPECT_EQ(Read(2).bytes, "12");
+  EXPECT_EQ(Status().cbInQue, 3u);
+}
+
+// An open port whose event thread waits and that has no traffic costs no
+// wake-ups: the waiting thread sleeps in the kernel without a timer.
+TEST_F(SerialTransferTest, AnIdleWaitMakesNoWakeUps) {
+  ASSERT_TRUE(device->SetCommMask(EV_RXCHAR | EV_TXEMPTY));
+  std::promise<pid_t> tid;
+  auto waiter = std::async(std::launch::async, [&] {
+    tid.set_value(static_cast<pid_t>(::syscall(SYS_gettid)));
+    return Wait();
+  });
+  const std::string task = "/proc/self/task/" + std::to_string(tid.get_future().get());
+  auto read = [&](const std::string& leaf) {
+    std::ifstream in(task + "/" + leaf);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  };
+  auto inPoll = [&] {
+    const long nr = std::strtol(read("syscall").c_str(), nullptr, 10);
+#ifdef SYS_poll
+    if (nr == SYS_poll)
+      return true;
+#endif
+    return nr == SYS_ppoll;
+  };
+  auto switches = [&] {
+    const std::string status = read("status");
+    return status.substr(status.find("voluntary_ctxt_switches"));
+  };
+  device->AwaitBlockedCalls(1);
+  const auto limit = Clock::now() + 10s;
+  while (!inPoll() && Clock::now() < limit)
+    std::this_thread::yield();
+  ASSERT_TRUE(inPoll());
+  const std::string before = switches();
+  std::this_thread::sleep_for(300ms);  // the window observed, not a synchronisation
+  EXPECT_EQ(switches(), before);
+  ASSERT_TRUE(device->SetCommMask(EV_RXCHAR));
+  EXPECT_EQ(waiter.get().events, 0u);
+}

@@ -62,7 +62,8 @@ class FakeTree {
     const auto device = sys() / "devices" / devicePath;
     const auto entry = device / "tty" / name;
     std::filesystem::create_directories(entry);
-    Link(sys() / "class" / "tty" / name, std::filesystem::path("../../devices") / devicePath / "tty" / name);
+    Link(sys() / "class" / "tty" / name,
+         std::filesystem::path("../../devices") / devicePath / "tty" / name);
     Link(entry / "device", "../..");
     if (!bus.empty()) {
       std::filesystem::create_directories(sys() / "bus" / bus / "drivers");

@@ -22,6 +22,7 @@
 #include "framework/Component.h"
 #include "framework/Event.h"
 #include "framework/Exception.h"
+#include "framework/MethodTable.h"
 #include "framework/Persistent.h"
 #include "framework/Thread.h"
 #include "platform/SerialDevice.h"
@@ -118,8 +119,8 @@ class TComThread;
 
 using TComErrorEvent = TEvent<void(TCustomComPort* ComPort, EComError& E, TComAction& Action)>;
 using TOpenCloseEvent = TEvent<void(TCustomComPort* ComPort)>;
-Q_DECLARE_METATYPE(TComErrorEvent)
-Q_DECLARE_METATYPE(TOpenCloseEvent)
+DECLARE_EVENT_TYPE(TComErrorEvent)
+DECLARE_EVENT_TYPE(TOpenCloseEvent)
 
 // ---------------------------------------------------------------------------
 // Settings groups. Each belongs to one port for its whole life and applies

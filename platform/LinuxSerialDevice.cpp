@@ -502,11 +502,14 @@ bool LinuxSerialDevice::ReadFile(void* buffer, uint32_t count, Overlapped& overl
   if (overlapped.hEvent)
     overlapped.hEvent->Reset();
   reads_.push_back(Transfer{&overlapped, static_cast<char*>(buffer), count});
+  const uint32_t history = history_;
   if (QueuedLocked() < count)
     ReceiveLocked();  // what the kernel already holds belongs to this read
   ServeReadsLocked();
-  if (!IsQueuedLocked(overlapped))
+  if (!IsQueuedLocked(overlapped)) {
+    WakeForNewEventsLocked(history);
     return overlapped.Internal == 0 ? true : Fail(static_cast<int>(overlapped.Internal));
+  }
   EnsureTransferHelperLocked();
   ChangedLocked();  // the poller takes up the new read and its timers
   return Fail(kErrorIoPending);
@@ -525,9 +528,12 @@ bool LinuxSerialDevice::WriteFile(const void* buffer, uint32_t count, Overlapped
     overlapped.hEvent->Reset();
   writes_.push_back(
       Transfer{&overlapped, static_cast<char*>(const_cast<void*>(buffer)), count});
+  const uint32_t history = history_;
   ServeWritesLocked();  // goes out at once unless earlier writes wait
-  if (!IsQueuedLocked(overlapped))
+  if (!IsQueuedLocked(overlapped)) {
+    WakeForNewEventsLocked(history);  // EV_TXEMPTY
     return overlapped.Internal == 0 ? true : Fail(static_cast<int>(overlapped.Internal));
+  }
   EnsureTransferHelperLocked();
   ChangedLocked();
   return Fail(kErrorIoPending);
@@ -554,7 +560,9 @@ bool LinuxSerialDevice::ClearCommError(uint32_t& errors, COMSTAT* status) {
   int code = 0;
   if (!CheckUsable(code))
     return Fail(code);
+  const uint32_t history = history_;
   UpdateCountersLocked();
+  WakeForNewEventsLocked(history);
   if (status) {
     int kernelIn = 0;
     if (::ioctl(fd_, FIONREAD, &kernelIn) != 0) {
@@ -980,6 +988,13 @@ void LinuxSerialDevice::TakeLocked(char* to, size_t n) {
     // would only announce bytes that are already gone.
     history_ &= ~EV_RXCHAR;
   }
+}
+
+// A call that completed at once wakes the poller only when it made a wait
+// condition true; otherwise the waiting thread sleeps on undisturbed.
+void LinuxSerialDevice::WakeForNewEventsLocked(uint32_t historyBefore) {
+  if (history_ & ~historyBefore)
+    ChangedLocked();
 }
 
 void LinuxSerialDevice::ChangedLocked() {

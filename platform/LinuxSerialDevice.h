@@ -138,6 +138,7 @@ class LinuxSerialDevice final : public SerialDevice {
   size_t QueuedLocked() const { return input_.size() - inputHead_; }
   void TakeLocked(char* to, size_t n);
   void ChangedLocked();  // wakes the poller and the waiting threads
+  void WakeForNewEventsLocked(uint32_t historyBefore);
   void Kick();
 
   // Helper threads for work nobody waits on.

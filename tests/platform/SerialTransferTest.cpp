@@ -266,6 +266,15 @@ TEST_F(SerialTransferTest, NonWaitingWritesCompleteInTheBackgroundInOrder) {
   EXPECT_EQ(Status().cbOutQue, 0u);
 }
 
+TEST_F(SerialTransferTest, AWriteThatGoesOutAtOnceWakesAWaitForTransmitEmpty) {
+  ASSERT_TRUE(device->SetCommMask(EV_TXEMPTY | EV_RXCHAR));
+  auto waiter = WaitInBackground();
+  Overlapped ov;
+  EXPECT_TRUE(device->WriteFile("ping", 4, ov));
+  EXPECT_EQ(waiter.get().events, EV_TXEMPTY);
+  EXPECT_EQ(pty.Receive(4), "ping");
+}
+
 TEST_F(SerialTransferTest, WriteTimeoutEndsAWriteWithFewerBytes) {
   ASSERT_TRUE(device->SetCommTimeouts({0, 0, 0, 0, 100}));
   const std::string big = Pattern(300000, 3);

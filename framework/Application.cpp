@@ -122,6 +122,10 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 bool TApplication::event(QEvent* event) {
+  // Calls are posted under postMutex; taking it once here orders the
+  // poster's writes before this thread reads the event, also for race
+  // checkers that cannot see the locking inside Qt's event queue.
+  { std::lock_guard lock(postMutex); }
   if (event->type() == TPostedCall::EventType()) {
     static_cast<TPostedCall*>(event)->Run();
     return true;

@@ -69,7 +69,8 @@ class SynchronizedCall final : public TPostedCall {
       error = std::current_exception();
     }
     ran_ = true;
-    Finish(error);
+    // Hand over the only reference: the caller alone may release it.
+    Finish(std::move(error));
   }
 
  private:

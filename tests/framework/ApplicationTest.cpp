@@ -2,11 +2,14 @@
 // display, and the guards that keep exceptions out of Qt's event loop.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QTimer>
 #include <QPushButton>
 #include <QTest>
 
 #include <stdexcept>
+#include <thread>
 
 #include "framework/Application.h"
 #include "framework/Guard.h"
@@ -103,6 +106,26 @@ TEST(ApplicationTest, GuardedConnectPassesSignalArguments) {
   GuardedConnect(&button, &QPushButton::toggled, &button, [&](bool checked) { seen = checked; });
   button.click();
   EXPECT_TRUE(seen);
+}
+
+TEST(ApplicationTest, ErrorOnAWorkerThreadIsShownOnTheUiThread) {
+  BoxAnswerer answerer;
+  std::thread worker([] { Guarded([] { throw Exception("From a worker"); }); });
+  worker.join();
+  // The box comes from the event loop, on the user-interface thread.
+  QElapsedTimer clock;
+  clock.start();
+  while (answerer.seen.isEmpty() && clock.elapsed() < 5000)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  ASSERT_EQ(answerer.seen.size(), 1);
+  EXPECT_EQ(answerer.seen.front().text, "From a worker");
+}
+
+TEST(ApplicationTest, RunEndsWhenTheMainWindowCloses) {
+  QWidget mainWindow;
+  mainWindow.show();
+  QTimer::singleShot(0, &mainWindow, [&] { mainWindow.close(); });
+  EXPECT_EQ(Application->Run(), 0);
 }
 
 }  // namespace

@@ -1,0 +1,88 @@
+// QSerialPort as an application would use it: readyRead in the event loop,
+// write() for the commands.
+#include <QObject>
+#include <QSerialPort>
+
+#include <stdexcept>
+
+#include "Side.h"
+
+namespace bench {
+namespace {
+
+class QtSide final : public Side {
+ public:
+  std::string Name() const override { return "QSerialPort"; }
+
+  void Open(const std::string& path) override {
+    port_.setPortName(QString::fromStdString(path));
+    if (!port_.open(QIODevice::ReadWrite))
+      throw std::runtime_error("QSerialPort: " + port_.errorString().toStdString());
+    if (!port_.setBaudRate(QSerialPort::Baud115200) || !port_.setDataBits(QSerialPort::Data8) ||
+        !port_.setParity(QSerialPort::NoParity) || !port_.setStopBits(QSerialPort::OneStop) ||
+        !port_.setFlowControl(QSerialPort::NoFlowControl))
+      throw std::runtime_error("QSerialPort settings: " + port_.errorString().toStdString());
+    QObject::connect(&port_, &QSerialPort::readyRead, [this] {
+      if (onData_) onData_();
+    });
+    QObject::connect(&port_, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError e) {
+      if (e != QSerialPort::NoError && LoopRun::Current() != nullptr)
+        LoopRun::Current()->Fail("QSerialPort: " + port_.errorString().toStdString());
+    });
+  }
+
+  void Close() override {
+    QObject::disconnect(&port_, nullptr, nullptr, nullptr);
+    port_.close();
+  }
+
+  void RoundTrips(const Exchange& exchange, int count, std::vector<double>* latencies) override {
+    RoundTripLog log(exchange, count, latencies);
+    LoopRun run;
+    onData_ = [&] {
+      char buffer[256];
+      qint64 n;
+      while ((n = port_.read(buffer, sizeof buffer)) > 0) {
+        if (!log.Received(buffer, static_cast<size_t>(n))) continue;
+        if (log.Done())
+          run.Finish();
+        else
+          Send(log);
+      }
+    };
+    Send(log);
+    run.Exec(std::chrono::seconds(60 + count / 100), "QSerialPort round trips");
+    onData_ = nullptr;
+  }
+
+  void Receive(uint64_t total) override {
+    StreamCheck check(total);
+    LoopRun run;
+    onData_ = [&] {
+      qint64 n;
+      while ((n = port_.read(reinterpret_cast<char*>(buffer_), sizeof buffer_)) > 0)
+        check.Received(buffer_, static_cast<size_t>(n));
+      if (check.Done()) run.Finish();
+    };
+    run.Exec(std::chrono::seconds(120), "QSerialPort bulk receive");
+    onData_ = nullptr;
+  }
+
+ private:
+  void Send(RoundTripLog& log) {
+    log.Sent();
+    const std::string& command = log.Command();
+    if (port_.write(command.data(), static_cast<qint64>(command.size())) != static_cast<qint64>(command.size()))
+      throw std::runtime_error("QSerialPort write: " + port_.errorString().toStdString());
+  }
+
+  QSerialPort port_;
+  std::function<void()> onData_;
+  uint8_t buffer_[65536];
+};
+
+}  // namespace
+
+std::unique_ptr<Side> MakeQtSide() { return std::make_unique<QtSide>(); }
+
+}  // namespace bench

@@ -1,0 +1,298 @@
+// comport-bench: this serial component against Qt's QSerialPort on one
+// pseudo-terminal pair, one side after the other, with a gateway responder
+// on the master side in a thread of its own.
+//
+//   (a) round trip: a 13-byte command answered by a 33-byte reply, timed
+//       one by one (median, p99), with CPU time and context switches of the
+//       side per round trip; a bare poll+read loop gives the floor
+//   (b) bulk receive of a streamed pattern: MB/s and CPU time
+//   (c) an idle open port: CPU time and wake-ups (context switches of every
+//       thread but the one measuring)
+//
+// --count-only SIDE runs only the measured round trips of one side (for
+// callgrind and strace, see scripts/bench.sh); the far end then stays out
+// of callgrind's count and its thread id is printed so a trace can leave
+// it out.
+#include <QCommandLineParser>
+#include <QMetaObject>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+#include "FarEnd.h"
+#include "Measure.h"
+#include "Pty.h"
+#include "Side.h"
+#include "framework/Application.h"
+
+#ifdef BENCH_HAVE_CALLGRIND
+#include <valgrind/callgrind.h>
+#else
+#define CALLGRIND_ZERO_STATS
+#define CALLGRIND_DUMP_STATS_AT(name)
+#endif
+
+namespace bench {
+namespace {
+
+struct Options {
+  int roundTrips = 5000;
+  int warmUp = 200;
+  uint64_t bulkBytes = 64ull << 20;
+  double idleSeconds = 10;
+  bool roundTrip = true, bulk = true, idle = true;
+  std::string countOnly;  // a side name: measured round trips of it alone
+};
+
+struct RoundTripFigures {
+  double medianUs = 0, p99Us = 0, cpuUs = 0, voluntarySwitches = 0, involuntarySwitches = 0;
+};
+struct BulkFigures {
+  double megabytesPerSecond = 0, cpuSeconds = 0, seconds = 0;
+};
+struct IdleFigures {
+  double cpuMs = 0;
+  long wakeUps = 0;
+};
+
+// Figures of one side, per phase that ran.
+struct SideFigures {
+  std::optional<RoundTripFigures> roundTrip;
+  std::optional<BulkFigures> bulk;
+  std::optional<IdleFigures> idle;
+};
+
+RoundTripFigures MeasureRoundTrips(Side& side, Pty& pty, const Options& options, bool countOnly) {
+  const Exchange exchange;
+  pty.Reset();
+  side.Open(pty.SlavePath());
+  FarEnd far(pty.Master());
+  if (countOnly) far.ExcludeFromInstructionCount();
+  far.StartResponder(exchange.reply, '\r');
+  if (countOnly) {
+    std::printf("far-end thread id: %d\n", static_cast<int>(far.ThreadId()));
+    std::fflush(stdout);
+  }
+  side.RoundTrips(exchange, options.warmUp, nullptr);
+
+  std::vector<double> latencies;
+  latencies.reserve(static_cast<size_t>(options.roundTrips));
+  const Usage far0 = far.ThreadUsageNow();
+  TraceMark("bench: begin");
+  CALLGRIND_ZERO_STATS;
+  const Usage process0 = ProcessUsage();
+  side.RoundTrips(exchange, options.roundTrips, &latencies);
+  const Usage process1 = ProcessUsage();
+  CALLGRIND_DUMP_STATS_AT("measured round trips");
+  TraceMark("bench: end");
+  const Usage far1 = far.ThreadUsageNow();
+  far.Stop();
+  side.Close();
+
+  const Usage used = (process1 - process0) - (far1 - far0);
+  const double n = options.roundTrips;
+  return {Percentile(latencies, 0.5), Percentile(latencies, 0.99), used.cpuSeconds * 1e6 / n,
+          used.voluntarySwitches / n, used.involuntarySwitches / n};
+}
+
+BulkFigures MeasureBulk(Side& side, Pty& pty, const Options& options) {
+  pty.Reset();
+  side.Open(pty.SlavePath());
+  FarEnd far(pty.Master());
+  const Usage process0 = ProcessUsage();
+  const Clock::time_point start = Clock::now();
+  far.StartStreamer(options.bulkBytes);
+  side.Receive(options.bulkBytes);
+  const Clock::time_point end = Clock::now();
+  const Usage process1 = ProcessUsage();
+  const Usage farUsed = far.ThreadUsageNow();  // the thread is new: all of it
+  far.Stop();
+  side.Close();
+
+  const double seconds = std::chrono::duration<double>(end - start).count();
+  const Usage used = (process1 - process0) - farUsed;
+  return {static_cast<double>(options.bulkBytes) / seconds / 1e6, used.cpuSeconds, seconds};
+}
+
+IdleFigures MeasureIdle(Side& side, Pty& pty, const Options& options) {
+  pty.Reset();
+  side.Open(pty.SlavePath());
+  Usage used;
+  LoopRun run;
+  // The measuring thread waits out the idle time, so the user-interface
+  // thread has no timer of its own; its own sleeps are left out.
+  std::thread measurer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let the open settle
+    const Usage before = OtherThreadsUsage();
+    std::this_thread::sleep_for(std::chrono::duration<double>(options.idleSeconds));
+    used = OtherThreadsUsage() - before;
+    QMetaObject::invokeMethod(Application, [&run] { run.Finish(); }, Qt::QueuedConnection);
+  });
+  try {
+    run.Exec(std::chrono::milliseconds(0), "idle");
+  } catch (...) {
+    measurer.join();
+    throw;
+  }
+  measurer.join();
+  side.Close();
+  return {used.cpuSeconds * 1e3, used.Switches()};
+}
+
+SideFigures MeasureSide(Side& side, Pty& pty, const Options& options) {
+  SideFigures figures;
+  std::fprintf(stderr, "measuring %s ...\n", side.Name().c_str());
+  if (options.roundTrip) figures.roundTrip = MeasureRoundTrips(side, pty, options, false);
+  if (options.bulk && side.Streams()) figures.bulk = MeasureBulk(side, pty, options);
+  if (options.idle && side.Streams()) figures.idle = MeasureIdle(side, pty, options);
+  return figures;
+}
+
+// ---- report -----------------------------------------------------------
+
+void Row(const char* label, std::optional<double> ours, std::optional<double> theirs, const char* format) {
+  char a[32] = "-", b[32] = "-", r[32] = "-";
+  if (ours) std::snprintf(a, sizeof a, format, *ours);
+  if (theirs) std::snprintf(b, sizeof b, format, *theirs);
+  if (ours && theirs && *theirs != 0) std::snprintf(r, sizeof r, "%.2f", *ours / *theirs);
+  std::printf("%-38s %14s %14s %8s\n", label, a, b, r);
+}
+
+template <class T, class F>
+std::optional<double> Pick(const std::optional<T>& figures, F field) {
+  if (!figures) return std::nullopt;
+  return field(*figures);
+}
+
+void Report(const SideFigures& ours, const SideFigures& theirs, const SideFigures& floor,
+            const Options& options) {
+  std::printf("\n%-38s %14s %14s %8s\n", "figure", "TComPort", "QSerialPort", "ratio");
+  auto rt = [&](const char* label, auto field, const char* format) {
+    Row(label, Pick(ours.roundTrip, field), Pick(theirs.roundTrip, field), format);
+  };
+  if (ours.roundTrip || theirs.roundTrip) {
+    std::printf("(a) round trip, %d exchanges of 13 + 33 bytes\n", options.roundTrips);
+    rt("  median (us)", [](auto& f) { return f.medianUs; }, "%.1f");
+    rt("  p99 (us)", [](auto& f) { return f.p99Us; }, "%.1f");
+    rt("  CPU per round trip (us)", [](auto& f) { return f.cpuUs; }, "%.1f");
+    rt("  voluntary switches per round trip", [](auto& f) { return f.voluntarySwitches; }, "%.2f");
+    rt("  involuntary switches per round trip", [](auto& f) { return f.involuntarySwitches; }, "%.2f");
+  }
+  if (ours.bulk || theirs.bulk) {
+    std::printf("(b) bulk receive, %.0f MiB\n", static_cast<double>(options.bulkBytes) / (1 << 20));
+    auto bulk = [&](const char* label, auto field, const char* format) {
+      Row(label, Pick(ours.bulk, field), Pick(theirs.bulk, field), format);
+    };
+    bulk("  throughput (MB/s)", [](auto& f) { return f.megabytesPerSecond; }, "%.1f");
+    bulk("  CPU (s)", [](auto& f) { return f.cpuSeconds; }, "%.3f");
+    bulk("  CPU per MB (ms)", [&](auto& f) { return f.cpuSeconds * 1e3 / (static_cast<double>(options.bulkBytes) / 1e6); },
+         "%.3f");
+  }
+  if (ours.idle || theirs.idle) {
+    std::printf("(c) idle open port, %.1f s\n", options.idleSeconds);
+    auto idle = [&](const char* label, auto field, const char* format) {
+      Row(label, Pick(ours.idle, field), Pick(theirs.idle, field), format);
+    };
+    idle("  CPU (ms)", [](auto& f) { return f.cpuMs; }, "%.3f");
+    idle("  wake-ups", [](auto& f) { return static_cast<double>(f.wakeUps); }, "%.0f");
+  }
+  if (floor.roundTrip) {
+    const RoundTripFigures& f = *floor.roundTrip;
+    std::printf("floor for (a), bare poll+read loop: median %.1f us, p99 %.1f us, CPU %.1f us, "
+                "%.2f voluntary switches per round trip\n",
+                f.medianUs, f.p99Us, f.cpuUs, f.voluntarySwitches);
+  }
+  if (ours.idle && ours.idle->wakeUps != 0)
+    std::printf("WARNING: the idle open TComPort woke %ld times; it must not wake at all\n", ours.idle->wakeUps);
+}
+
+std::unique_ptr<Side> MakeSide(const std::string& name) {
+  if (name == "ours") return MakeComponentSide();
+  if (name == "qt") return MakeQtSide();
+  if (name == "floor") return MakeFloorSide();
+  throw std::runtime_error("unknown side \"" + name + "\" (ours, qt or floor)");
+}
+
+Options ParseOptions(const QStringList& arguments) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription("Serial component against QSerialPort on one pseudo-terminal pair.");
+  parser.addHelpOption();
+  const QCommandLineOption roundTrips("round-trips", "Measured exchanges (5000).", "n", "5000");
+  const QCommandLineOption warmUp("warm-up", "Exchanges before measuring (200).", "n", "200");
+  const QCommandLineOption bulkMib("bulk-mib", "MiB streamed in the bulk phase (64).", "n", "64");
+  const QCommandLineOption idleSeconds("idle-seconds", "Idle phase length (10).", "s", "10");
+  const QCommandLineOption phases("phases", "Phases to run: any of rt,bulk,idle (all).", "list",
+                                  "rt,bulk,idle");
+  const QCommandLineOption countOnly("count-only",
+                                     "Only the measured round trips of one side: ours, qt or floor.", "side");
+  parser.addOptions({roundTrips, warmUp, bulkMib, idleSeconds, phases, countOnly});
+  parser.process(arguments);
+
+  auto number = [&](const QCommandLineOption& option) {
+    bool ok = false;
+    const double value = parser.value(option).toDouble(&ok);
+    if (!ok || value < 0 || !std::isfinite(value))
+      throw std::runtime_error("--" + option.names().first().toStdString() + " wants a number >= 0");
+    return value;
+  };
+  Options options;
+  options.roundTrips = static_cast<int>(number(roundTrips));
+  options.warmUp = static_cast<int>(number(warmUp));
+  options.bulkBytes = static_cast<uint64_t>(number(bulkMib) * (1 << 20));
+  options.idleSeconds = number(idleSeconds);
+  if (options.roundTrips < 1) throw std::runtime_error("--round-trips wants at least 1");
+  const QStringList chosen = parser.value(phases).split(',', Qt::SkipEmptyParts);
+  for (const QString& phase : chosen)
+    if (phase != "rt" && phase != "bulk" && phase != "idle")
+      throw std::runtime_error("unknown phase \"" + phase.toStdString() + "\" (rt, bulk or idle)");
+  options.roundTrip = chosen.contains("rt");
+  options.bulk = chosen.contains("bulk");
+  options.idle = chosen.contains("idle");
+  options.countOnly = parser.value(countOnly).toStdString();
+  return options;
+}
+
+int Run(const QStringList& arguments) {
+  const Options options = ParseOptions(arguments);
+  RouteExceptionsToRuns();
+  Pty pty;
+
+  if (!options.countOnly.empty()) {
+    std::unique_ptr<Side> side = MakeSide(options.countOnly);
+    if (!side) throw std::runtime_error("this build of the component has no transfer operations yet");
+    const RoundTripFigures f = MeasureRoundTrips(*side, pty, options, true);
+    std::printf("%s: %d round trips, median %.1f us, CPU %.1f us per round trip\n", side->Name().c_str(),
+                options.roundTrips, f.medianUs, f.cpuUs);
+    return 0;
+  }
+
+  SideFigures ours, theirs, floor;
+  if (std::unique_ptr<Side> side = MakeComponentSide())
+    ours = MeasureSide(*side, pty, options);
+  else
+    std::fprintf(stderr, "TComPort: this build of the component has no transfer operations yet; skipped\n");
+  theirs = MeasureSide(*MakeQtSide(), pty, options);
+  if (options.roundTrip) floor = MeasureSide(*MakeFloorSide(), pty, options);
+  Report(ours, theirs, floor, options);
+  return 0;
+}
+
+}  // namespace
+}  // namespace bench
+
+int main(int argc, char** argv) {
+  // A bench has no window: run without a display.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  TApplication app(argc, argv);
+  try {
+    return bench::Run(app.arguments());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "comport-bench: %s\n", e.what());
+    return 1;
+  }
+}

@@ -102,7 +102,8 @@ void TCustomComPort::SetDeviceFactory(TDeviceFactory factory) {
 // ---- opening and closing ---------------------------------------------------
 
 void TCustomComPort::Open() {
-  if (IsOpen()) return;
+  // A design-time instance never touches a device.
+  if (IsOpen() || Designing()) return;
   if (FBeforeOpen) FBeforeOpen(this);
   CreateHandle();
   if (IsOpen() && Log()) WriteLog("Open " + FDeviceName);

@@ -240,6 +240,7 @@ TEST(ComportLifecycle, ADesignTimeInstanceRecordsActiveAndNeverTouchesADevice) {
   f.port.BeginLoading();
   f.port.Loaded();
   f.port.SetBaudRate(br9600);
+  f.port.Open();
   EXPECT_TRUE(f.openedNames.empty());
 }
 

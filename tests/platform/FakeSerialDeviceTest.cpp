@@ -127,8 +127,10 @@ TEST(FakeSerialDevice, HeldWritesKeepTheBytesOfTheCallAndCloseEndsThem) {
 
   EXPECT_FALSE(dev.WriteFile(data, 2, ov));
   dev.Close();
+  EXPECT_TRUE(ev.IsSet());
   uint32_t n = 0;
   EXPECT_FALSE(dev.GetOverlappedResult(ov, n, true));
+  EXPECT_EQ(GetLastError(), ECANCELED);
 }
 
 TEST(PlatformEvent, AutoResetReleasesOneWaitManualStaysSet) {

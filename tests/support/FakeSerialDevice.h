@@ -267,8 +267,9 @@ class FakeSerialDevice : public platform::SerialDevice {
       pendingWait_->Internal = 0;
       SignalWaitLocked();
     }
-    EndTransferLocked(read_, EBADF);
-    EndTransferLocked(write_, EBADF);
+    // As the Linux device does: transfers in flight end as cancelled.
+    EndTransferLocked(read_, ECANCELED);
+    EndTransferLocked(write_, ECANCELED);
     cv_.notify_all();
   }
 
@@ -533,7 +534,8 @@ class FakeSerialDevice : public platform::SerialDevice {
       failOnce_.erase(it);
     } else if (auto f = failures_.find(op); f != failures_.end()) {
       code = f->second;
-    } else if (closed_ && op != Op::Close) {
+    } else if (closed_ && op != Op::Close && op != Op::GetOverlappedResult) {
+      // A record's outcome stays readable after Close, as on the real device.
       code = EBADF;
     }
     if (code == 0)

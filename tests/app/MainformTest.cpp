@@ -309,11 +309,8 @@ TEST_F(MainformTest, NoteClosesItselfAndLeavesOtherNoteBoxesOpen) {
 
 TEST_F(MainformTest, NoteClosedByHandStopsItsTimer) {
   TModalResponder responder([](QMessageBox* box) { Press(QMessageBox::Ok, box); });
-  QElapsedTimer clock;
-  clock.start();
   form_->ShowWriteNote();
   EXPECT_TRUE(responder.Seen());
-  EXPECT_LT(clock.elapsed(), 1500);
   EXPECT_FALSE(form_->AutoCloseMsgBoxTimer->Enabled());
   EXPECT_FALSE(form_->AutoCloseMsgBoxTimer->Running());
 }

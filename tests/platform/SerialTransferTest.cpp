@@ -143,6 +143,23 @@ TEST_F(SerialTransferTest, EventCharacterEightyPercentAndAFullQueue) {
   EXPECT_EQ(Read(static_cast<uint32_t>(all.size())).bytes, all);
 }
 
+TEST_F(SerialTransferTest, NullBytesAreDroppedOnlyWhenAsked) {
+  ASSERT_TRUE(device->SetCommMask(EV_RXCHAR));
+  const std::string sent("a\0b", 3);
+  ASSERT_TRUE(pty.Send(sent));
+  ASSERT_EQ(Wait().events, EV_RXCHAR);
+  EXPECT_EQ(Read(3).bytes, sent);
+
+  DCB dcb;
+  ASSERT_TRUE(device->GetCommState(dcb));
+  dcb.Flags |= fNull;
+  ASSERT_TRUE(device->SetCommState(dcb));
+  ASSERT_TRUE(pty.Send(sent));
+  ASSERT_EQ(Wait().events, EV_RXCHAR);
+  EXPECT_EQ(Status().cbInQue, 2u);
+  EXPECT_EQ(Read(2).bytes, "ab");
+}
+
 TEST_F(SerialTransferTest, MaskChangeAndCloseWakeABlockedWait) {
   ASSERT_TRUE(device->SetCommMask(EV_RXCHAR));
   auto waiter = WaitInBackground();

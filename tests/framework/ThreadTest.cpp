@@ -3,13 +3,18 @@
 // termination, waiting, priorities.
 #include <gtest/gtest.h>
 
+#include <linux/capability.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <QMetaEnum>
 
+#include <cstring>
 #include <future>
 #include <stdexcept>
 
+#include "framework/Application.h"
 #include "framework/MessageBox.h"
 #include "framework/Thread.h"
 #include "tests/framework/BoxAnswerer.h"
@@ -85,6 +90,31 @@ TEST(ThreadTest, SynchronizeRunsInsideAModalBox) {
   EXPECT_TRUE(ranOnUi);
 }
 
+// Swallows every synchronized call before it can run, as happens to the
+// calls still queued when the application object goes away.
+struct CallSwallower : QObject {
+  bool eventFilter(QObject*, QEvent* event) override { return event->type() == TPostedCall::EventType(); }
+};
+
+TEST(ThreadTest, SynchronizeFailsInsteadOfBlockingWhenTheCallCannotRun) {
+  CallSwallower swallower;
+  Application->installEventFilter(&swallower);
+  bool ran = false;
+  std::string failure;
+  FnThread worker([&](FnThread&) {
+    try {
+      TThread::Synchronize([&] { ran = true; });
+    } catch (const EThread& e) {
+      failure = e.Message();
+    }
+  });
+  worker.Start();
+  worker.WaitFor();
+  Application->removeEventFilter(&swallower);
+  EXPECT_FALSE(ran);
+  EXPECT_FALSE(failure.empty());
+}
+
 TEST(ThreadTest, FreeOnTerminateDeletesTheObjectAlsoAfterAnError) {
   for (const bool raise : {false, true}) {
     std::promise<void> destroyed;
@@ -156,6 +186,45 @@ TEST(ThreadTest, PriorityIsTheThreadsNiceValue) {
   EXPECT_EQ(TThread::NiceValue(tpNormal, 3), 3);
   EXPECT_EQ(TThread::NiceValue(tpHighest, -15), -20);
   EXPECT_EQ(TThread::NiceValue(tpTimeCritical, 10), -20);
+}
+
+// Drops (or restores) the right to raise priorities, for the calling
+// thread only: capabilities are per thread on Linux.
+bool SetNiceCapability(bool on) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2]{};
+  if (syscall(SYS_capget, &header, data) != 0) return false;
+  const unsigned bit = 1u << CAP_SYS_NICE;
+  if ((data[0].permitted & bit) == 0) return !on;
+  data[0].effective = on ? (data[0].effective | bit) : (data[0].effective & ~bit);
+  return syscall(SYS_capset, &header, data) == 0;
+}
+
+TEST(ThreadTest, RefusedPriorityRaisesWithTheSystemMessage) {
+  struct rlimit niceLimit {};
+  getrlimit(RLIMIT_NICE, &niceLimit);
+  if (niceLimit.rlim_cur > 20) GTEST_SKIP() << "this user may raise priorities";
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::promise<void> running;
+  FnThread worker([&](FnThread&) {
+    running.set_value();
+    released.wait();
+  });
+  worker.SetPriority(tpTimeCritical);  // a refusal at start is ignored
+  ASSERT_TRUE(SetNiceCapability(false));
+  worker.Start();
+  running.get_future().wait();
+  try {
+    worker.SetPriority(tpHighest);
+    ADD_FAILURE() << "raising the priority was not refused";
+  } catch (const EThread& e) {
+    EXPECT_EQ(e.Message(), std::strerror(EACCES));
+  }
+  EXPECT_EQ(worker.Priority(), tpTimeCritical);  // unchanged
+  EXPECT_TRUE(SetNiceCapability(true));
+  release.set_value();
+  worker.WaitFor();
 }
 
 TEST(ThreadTest, PriorityNamesAreStoredByName) {

@@ -7,6 +7,7 @@
 
 #include "ComportTestSupport.h"
 #include "platform/LastError.h"
+#include "platform/ProcessPriority.h"
 
 using namespace comporttest;
 
@@ -242,6 +243,37 @@ TEST(ComportLifecycle, ADesignTimeInstanceRecordsActiveAndNeverTouchesADevice) {
   f.port.SetBaudRate(br9600);
   f.port.Open();
   EXPECT_TRUE(f.openedNames.empty());
+}
+
+TEST(ComportLifecycle, PriorityClassHoldsWhileOpenAndIsRestoredOnClose) {
+  if (::geteuid() != 0) GTEST_SKIP() << "restoring the earlier priority needs the right to raise it";
+  const uint32_t before = platform::GetProcessPriorityClass();
+  ASSERT_NE(before, 0u);
+  TComPort port;
+  port.SetPriorityClass(pcIdle);
+  uint32_t atDeviceOpen = 0;
+  bool failOpen = false;
+  port.SetDeviceFactory([&](const std::string&) -> platform::SerialDevicePtr {
+    atDeviceOpen = platform::GetProcessPriorityClass();
+    if (failOpen) {
+      platform::SetLastError(ENOENT);
+      return nullptr;
+    }
+    return std::make_shared<FakeSerialDevice>();
+  });
+
+  port.Open();
+  EXPECT_EQ(atDeviceOpen, platform::IDLE_PRIORITY_CLASS);
+  EXPECT_EQ(platform::GetProcessPriorityClass(), platform::IDLE_PRIORITY_CLASS);
+  port.Close();
+  EXPECT_EQ(platform::GetProcessPriorityClass(), before);
+
+  // Also when the open fails after the class was changed.
+  failOpen = true;
+  atDeviceOpen = 0;
+  EXPECT_THROW(port.Open(), EComError);
+  EXPECT_EQ(atDeviceOpen, platform::IDLE_PRIORITY_CLASS);
+  EXPECT_EQ(platform::GetProcessPriorityClass(), before);
 }
 
 // ---- real pseudo-terminals ---------------------------------------------------

@@ -12,7 +12,6 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
-
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -34,9 +33,33 @@ namespace ComPortTypes {
 Q_NAMESPACE
 
 enum TBaudRate {
-  brDefault, br50, br75, br110, br150, br300, br600, br1200, br1800, br2000,
-  br2400, br3600, br4800, br7200, br9600, br10400, br14400, br15625, br19200,
-  br28800, br38400, br56000, br57600, br115200, br128000, br256000, brCustom
+  brDefault,
+  br50,
+  br75,
+  br110,
+  br150,
+  br300,
+  br600,
+  br1200,
+  br1800,
+  br2000,
+  br2400,
+  br3600,
+  br4800,
+  br7200,
+  br9600,
+  br10400,
+  br14400,
+  br15625,
+  br19200,
+  br28800,
+  br38400,
+  br56000,
+  br57600,
+  br115200,
+  br128000,
+  br256000,
+  brCustom
 };
 Q_ENUM_NS(TBaudRate)
 

@@ -1,11 +1,11 @@
 // Errors of the component (RaiseError, Check, RaiseThreadError) and its
 // optional log file.
-#include <QFile>
-#include <QLocale>
-
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <QFile>
+#include <QLocale>
+#include <cerrno>
 
 #include "comport/Comport.h"
 #include "platform/LastError.h"
@@ -100,8 +100,7 @@ bool WriteAll(int fd, const QByteArray& bytes) {
 }
 
 [[noreturn]] void RaiseLogError(const QString& file, int code) {
-  throw EInOutError("Cannot write the log file \"" + file.toStdString() + "\": " +
-                        platform::SystemErrorMessage(code),
+  throw EInOutError("Cannot write the log file \"" + file.toStdString() + "\": " + platform::SystemErrorMessage(code),
                     code);
 }
 

@@ -9,15 +9,15 @@
 namespace {
 
 // Lookup tables by ordinal.
-constexpr std::array<uint32_t, 27> kBaudRates = {
-    0,    50,   75,    110,   150,   300,   600,   1200,   1800,   2000,   2400,   3600,   4800, 7200,
-    9600, 10400, 14400, 15625, 19200, 28800, 38400, 56000, 57600, 115200, 128000, 256000, 0};
+constexpr std::array<uint32_t, 27> kBaudRates = {0,     50,    75,    110,   150,   300,    600,    1200,   1800,
+                                                 2000,  2400,  3600,  4800,  7200,  9600,   10400,  14400,  15625,
+                                                 19200, 28800, 38400, 56000, 57600, 115200, 128000, 256000, 0};
 constexpr std::array<uint8_t, 7> kDataBits = {0, 4, 5, 6, 7, 8, 9};
 constexpr std::array<uint8_t, 6> kParity = {0, 0, 1, 2, 3, 4};
 constexpr std::array<uint8_t, 4> kStopBits = {0, 0, 1, 2};
 constexpr std::array<uint32_t, 8> kOptionFlags = {
-    platform::fParity,          platform::fOutxCtsFlow,      platform::fOutxDsrFlow, platform::fDsrSensitivity,
-    platform::fTXContinueOnXoff, platform::fErrorChar, platform::fNull,       platform::fAbortOnError};
+    platform::fParity,           platform::fOutxCtsFlow, platform::fOutxDsrFlow, platform::fDsrSensitivity,
+    platform::fTXContinueOnXoff, platform::fErrorChar,   platform::fNull,        platform::fAbortOnError};
 constexpr std::array<uint32_t, 4> kDTRControl = {0, platform::DTR_CONTROL_DISABLE, platform::DTR_CONTROL_ENABLE,
                                                  platform::DTR_CONTROL_HANDSHAKE};
 constexpr std::array<uint32_t, 5> kRTSControl = {0, platform::RTS_CONTROL_DISABLE, platform::RTS_CONTROL_ENABLE,
@@ -214,12 +214,9 @@ void TCustomComPort::CopyDCB(platform::DCB& dcb, bool toDcb) {
   FCharacters->SetError(static_cast<quint8>(dcb.ErrorChar));
   FCharacters->SetEof(static_cast<quint8>(dcb.EofChar));
   FCharacters->SetEvent(static_cast<quint8>(dcb.EvtChar));
-  if (auto o = FirstOrdinal(kDTRControl, dcb.Flags & platform::fDtrControlMask))
-    FFlowControl->FDTR = TDTRControl(*o);
-  if (auto o = FirstOrdinal(kRTSControl, dcb.Flags & platform::fRtsControlMask))
-    FFlowControl->FRTS = TRTSControl(*o);
-  if (auto o = FirstOrdinal(kXOnXOffControl, dcb.Flags & kXOnXOffMask))
-    FFlowControl->FXOnXOff = TXOnXOffControl(*o);
+  if (auto o = FirstOrdinal(kDTRControl, dcb.Flags & platform::fDtrControlMask)) FFlowControl->FDTR = TDTRControl(*o);
+  if (auto o = FirstOrdinal(kRTSControl, dcb.Flags & platform::fRtsControlMask)) FFlowControl->FRTS = TRTSControl(*o);
+  if (auto o = FirstOrdinal(kXOnXOffControl, dcb.Flags & kXOnXOffMask)) FFlowControl->FXOnXOff = TXOnXOffControl(*o);
   FFlowControl->SetXOnLimit(dcb.XonLim);
   FFlowControl->SetXOffLimit(dcb.XoffLim);
   TOptions options;

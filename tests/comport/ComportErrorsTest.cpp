@@ -110,9 +110,8 @@ TEST(ComportErrors, OnErrorSeesTheErrorAndMayTurnItIntoASilentAbort) {
   EXPECT_FALSE(sawComError);
 
   // A handler that raises replaces the error with its own.
-  port.SetOnError(TComErrorEvent::Bind([](TCustomComPort*, EComError&, TComAction&) {
-    throw std::runtime_error("handler");
-  }));
+  port.SetOnError(
+      TComErrorEvent::Bind([](TCustomComPort*, EComError&, TComAction&) { throw std::runtime_error("handler"); }));
   EXPECT_THROW(port.RaiseError(1, "x"), std::runtime_error);
 }
 
@@ -136,16 +135,15 @@ TEST(ComportLog, EntryTextAndDump) {
   const unsigned char bytes[] = {0x41, 0x54, 0x0D, 0x00, 0xFF};
   port.WriteLog("Write request ", bytes, 3);
   port.WriteLog("Read complete ", bytes + 3, 2);
-  port.WriteLog("Read complete ", bytes, 0);       // a count of 0: no dump
-  port.WriteLog("Write complete ", nullptr, 3);    // no data: no dump
+  port.WriteLog("Read complete ", bytes, 0);     // a count of 0: no dump
+  port.WriteLog("Write complete ", nullptr, 3);  // no data: no dump
   port.WriteLog("Read request 12 byte(s)");
   const QDateTime after = QDateTime::currentDateTime();
 
   const QByteArray log = ReadFile(port.LogFile());
   EXPECT_TRUE(log.endsWith("\r\n"));
-  EXPECT_EQ(Entries(log, before, after),
-            (QStringList{"Write request $41, $54, $0D", "Read complete $00, $FF", "Read complete ", "Write complete ",
-                         "Read request 12 byte(s)"}));
+  EXPECT_EQ(Entries(log, before, after), (QStringList{"Write request $41, $54, $0D", "Read complete $00, $FF",
+                                                      "Read complete ", "Write complete ", "Read request 12 byte(s)"}));
 }
 
 TEST(ComportLog, StampIsTheLocalShortDateAndLongTimeWithoutTheTimeAtMidnight) {

@@ -1,9 +1,9 @@
 // The port's life: defaults, opening and closing with their events, the
 // guards, the settings of a closed port, the queue operations; on the
 // device double and on real pseudo-terminals.
-#include <QTemporaryDir>
-
 #include <sys/stat.h>
+
+#include <QTemporaryDir>
 
 #include "ComportTestSupport.h"
 #include "platform/LastError.h"
@@ -58,9 +58,9 @@ TEST(ComportLifecycle, OpenConfiguresTheDeviceAndCloseReleasesIt) {
   f.port.Open();
   ASSERT_TRUE(f.port.Active());
   EXPECT_EQ(f.openedNames, std::vector<std::string>{"COM1"});  // the name unchanged
-  EXPECT_EQ(f.device->CallLog(), (std::vector<Op>{Op::PurgeComm, Op::PurgeComm, Op::SetupComm, Op::GetCommState,
-                                                  Op::SetCommState, Op::GetCommTimeouts, Op::SetCommTimeouts,
-                                                  Op::SetCommMask}));
+  EXPECT_EQ(f.device->CallLog(),
+            (std::vector<Op>{Op::PurgeComm, Op::PurgeComm, Op::SetupComm, Op::GetCommState, Op::SetCommState,
+                             Op::GetCommTimeouts, Op::SetCommTimeouts, Op::SetCommMask}));
   EXPECT_EQ(f.device->PurgeFlags(), (std::vector<uint32_t>{0x0A, 0x05}));
   EXPECT_EQ(f.device->InQueueSize(), 4096u);
   EXPECT_EQ(f.device->Mask(), 0u);  // no line-event handler
@@ -89,9 +89,9 @@ TEST(ComportLifecycle, AFailedOpenLeavesThePortClosed) {
     int openError;
     Op failingOp;
   };
-  for (const Case c : {Case{"open", ENOENT, Op::Close}, Case{"purge", EIO, Op::PurgeComm},
-                       Case{"state", EINVAL, Op::SetCommState}, Case{"timeouts", EIO, Op::SetCommTimeouts},
-                       Case{"mask", EIO, Op::SetCommMask}}) {
+  for (const Case c :
+       {Case{"open", ENOENT, Op::Close}, Case{"purge", EIO, Op::PurgeComm}, Case{"state", EINVAL, Op::SetCommState},
+        Case{"timeouts", EIO, Op::SetCommTimeouts}, Case{"mask", EIO, Op::SetCommMask}}) {
     SCOPED_TRACE(c.name);
     EventRecorder events;
     FakePort f;

@@ -1,7 +1,6 @@
 // Settings of the port and their translation into the device control block.
 #include <QMetaEnum>
 #include <QMetaProperty>
-
 #include <functional>
 
 #include "ComportTestSupport.h"
@@ -107,8 +106,7 @@ TEST(ComportSettings, EachSettingWritesItsField) {
       {"xcDisable", [](TComPort& p) { p.FlowControl()->SetXOnXOffControl(xcDisable); }, flags(0x0300), 0x0000},
       {"xcInput", [](TComPort& p) { p.FlowControl()->SetXOnXOffControl(xcInput); }, flags(0x0300), 0x0200},
       {"xcOutput", [](TComPort& p) { p.FlowControl()->SetXOnXOffControl(xcOutput); }, flags(0x0300), 0x0100},
-      {"xcInputOutput", [](TComPort& p) { p.FlowControl()->SetXOnXOffControl(xcInputOutput); }, flags(0x0300),
-       0x0300},
+      {"xcInputOutput", [](TComPort& p) { p.FlowControl()->SetXOnXOffControl(xcInputOutput); }, flags(0x0300), 0x0300},
       {"XOnLimit", [](TComPort& p) { p.FlowControl()->SetXOnLimit(512); },
        [](const DCB& d) -> uint32_t { return d.XonLim; }, 512},
       {"Event char", [](TComPort& p) { p.Characters()->SetEvent(0x0A); },

@@ -90,8 +90,9 @@ TEST(ComportStored, ActiveInADescriptionOpensThePortWhenLoadingEnds) {
     SCOPED_TRACE(active);
     TPortForm form;
     auto* port = new TComPort(&form);
-    const QString text = QString("object ComPort1: TComPort\n  Active = %1\n  DeviceName = '%2'\n"
-                                 "  BaudRate = br115200\n  AfterOpen = ComPort1AfterOpen\nend\n")
+    const QString text = QString(
+                             "object ComPort1: TComPort\n  Active = %1\n  DeviceName = '%2'\n"
+                             "  BaudRate = br115200\n  AfterOpen = ComPort1AfterOpen\nend\n")
                              .arg(active ? "True" : "False", pty.QPath());
     ReadComponent(*port, text);
     EXPECT_EQ(port->Active(), active);

@@ -3,15 +3,14 @@
 // whose far end the test holds.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <fcntl.h>
-#include <pty.h>
-#include <unistd.h>
 
 #include "TerminalAttributes.h"
 #include "comport/Comport.h"
@@ -55,9 +54,8 @@ struct EventRecorder {
 
  private:
   TOpenCloseEvent Handler(const std::string& name) {
-    return TOpenCloseEvent::Bind([this, name](TCustomComPort* p) {
-      events.push_back(name + (p->Active() ? "(open)" : "(closed)"));
-    });
+    return TOpenCloseEvent::Bind(
+        [this, name](TCustomComPort* p) { events.push_back(name + (p->Active() ? "(open)" : "(closed)")); });
   }
 };
 

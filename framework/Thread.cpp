@@ -54,11 +54,15 @@ class SynchronizedCall final : public TPostedCall {
 
   ~SynchronizedCall() override {
     if (ran_) return;
+    // Thrown, not copied: no temporary on this thread shares the message
+    // with the exception the caller receives.
+    std::exception_ptr error;
     try {
-      Finish(std::make_exception_ptr(EThread("The application ended before a synchronized call could run")));
+      throw EThread("The application ended before a synchronized call could run");
     } catch (...) {
-      Finish(std::current_exception());
+      error = std::current_exception();
     }
+    Finish(std::move(error));
   }
 
   void Run() noexcept override {

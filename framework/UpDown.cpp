@@ -1,5 +1,6 @@
 #include "framework/UpDown.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -24,8 +25,15 @@ TUpDown::TUpDown(QWidget* parent) : QWidget(parent) {
   setFocusPolicy(Qt::StrongFocus);
   resize(sizeHint());
   connect(&repeat_, &QTimer::timeout, this, [this] {
+    // The release may have gone elsewhere (a modal box opened meanwhile).
+    QWidget* modal = QApplication::activeModalWidget();
+    if (pressed_ == Button::None || !(QGuiApplication::mouseButtons() & Qt::LeftButton) ||
+        (modal != nullptr && !modal->isAncestorOf(this))) {
+      Release();
+      return;
+    }
     repeat_.setInterval(kRepeatPeriodMs);
-    if (pressed_ != Button::None) Step(pressed_ == Button::Up);
+    Step(pressed_ == Button::Up);
   });
 }
 

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "framework/MessageBox.h"
+#include "framework/Timer.h"
 #include "tests/framework/BoxAnswerer.h"
 
 namespace {
@@ -38,14 +39,24 @@ TEST(MessageBoxTest, ReturnsTheButtonThatClosedIt) {
   }
 }
 
-TEST(MessageBoxTest, PostedCloseEndsTheBox) {
-  // OK box: as if OK was pressed. Yes/No box: the safe answer, No.
+TEST(MessageBoxTest, CloseEventPostedByATimerEndsTheBox) {
+  // OK box: as if OK was pressed. Yes/No box: the safe answer, No. The
+  // timer fires inside the box's own loop.
   const std::pair<unsigned, int> cases[] = {{MB_OK | MB_ICONINFORMATION, IDOK}, {MB_YESNO, IDNO}};
   QWidget owner;
   for (const auto& [flags, expected] : cases) {
-    BoxAnswerer answerer([](QMessageBox* box) { QCoreApplication::postEvent(box, new QCloseEvent); });
+    BoxAnswerer watcher([](QMessageBox*) {});  // only records the box
+    TTimer autoClose;
+    autoClose.SetInterval(20);
+    autoClose.SetOnTimer(TNotifyEvent::Bind([&](TObject*) {
+      autoClose.SetEnabled(false);
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(box->parentWidget(), &owner);
+      QCoreApplication::postEvent(box, new QCloseEvent);
+    }));
     EXPECT_EQ(MessageBox(&owner, "Write successfully.", "Note", flags), expected) << flags;
-    EXPECT_EQ(answerer.seen.size(), 1);
+    EXPECT_EQ(watcher.seen.size(), 1);
   }
 }
 

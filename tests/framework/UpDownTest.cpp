@@ -2,6 +2,7 @@
 // the ends with and without wrap, code-set positions, the bound label.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QTest>
 #include <QWheelEvent>
@@ -64,6 +65,22 @@ TEST(UpDownTest, KeysAndWheelStepLikeClicks) {
   EXPECT_EQ(s.upDown.Position(), 4);
   EXPECT_EQ(s.changing, 4);
   EXPECT_EQ(s.label.text(), "4");
+}
+
+TEST(UpDownTest, HeldArrowRepeatsUntilReleased) {
+  Spinner s(0, 100, 1, 0);
+  s.upDown.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&s.upDown));
+  QTest::mousePress(&s.upDown, Qt::LeftButton, {}, QPoint(8, 3));
+  QElapsedTimer clock;
+  clock.start();
+  while (s.changing < 3 && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  QTest::mouseRelease(&s.upDown, Qt::LeftButton, {}, QPoint(8, 3));
+  EXPECT_GE(s.changing, 3);
+  const int atRelease = s.upDown.Position();
+  EXPECT_EQ(atRelease, s.changing);
+  QTest::qWait(300);  // longer than a repeat period: nothing more may come
+  EXPECT_EQ(s.upDown.Position(), atRelease);
 }
 
 TEST(UpDownTest, VetoOrFailingHandlerKeepsThePosition) {

@@ -9,11 +9,10 @@
 #include <QString>
 
 #include <exception>
+#include <memory>
 
 #include "framework/Event.h"
 #include "framework/Exception.h"
-
-#include <memory>
 
 class QWidget;
 

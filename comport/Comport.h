@@ -12,9 +12,11 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -102,9 +104,28 @@ Q_ENUM_NS(TPriorityClass)
 enum TComAction { caFail, caAbort };
 Q_ENUM_NS(TComAction)
 
+// Line errors reported by the driver. TLineErrors is a 16-bit set: the
+// member of ordinal i is bit i.
+enum TLineError {
+  leBreak = 0x0001,
+  leDeviceNotSelected = 0x0002,
+  leFrame = 0x0004,
+  leIO = 0x0008,
+  leMode = 0x0010,
+  leOutOfPaper = 0x0020,
+  leOverrun = 0x0040,
+  leDeviceTimeOut = 0x0080,
+  leRxOverflow = 0x0100,
+  leParity = 0x0200,
+  leTxFull = 0x0400
+};
+Q_DECLARE_FLAGS(TLineErrors, TLineError)
+Q_FLAG_NS(TLineErrors)
+
 }  // namespace ComPortTypes
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(ComPortTypes::TOptions)
+Q_DECLARE_OPERATORS_FOR_FLAGS(ComPortTypes::TLineErrors)
 
 using ComPortTypes::TBaudRate;
 using enum ComPortTypes::TBaudRate;
@@ -127,6 +148,9 @@ using ComPortTypes::TPriorityClass;
 using enum ComPortTypes::TPriorityClass;
 using ComPortTypes::TComAction;
 using enum ComPortTypes::TComAction;
+using ComPortTypes::TLineError;
+using ComPortTypes::TLineErrors;
+using enum ComPortTypes::TLineError;
 
 // ---------------------------------------------------------------------------
 // The component's one exception type: a message and the platform's error
@@ -142,8 +166,32 @@ class TComThread;
 
 using TComErrorEvent = TEvent<void(TCustomComPort* ComPort, EComError& E, TComAction& Action)>;
 using TOpenCloseEvent = TEvent<void(TCustomComPort* ComPort)>;
+using TLineErrorEvent = TEvent<void(TObject* Sender, TLineErrors LineErrors)>;
+// Buffer is the address the caller passed (for a non-waiting write the
+// caller's buffer, never the component's copy).
+using TReadWriteEvent = TEvent<void(TObject* Sender, const void* Buffer, int Length, bool WaitOnCompletion)>;
 DECLARE_EVENT_TYPE(TComErrorEvent)
 DECLARE_EVENT_TYPE(TOpenCloseEvent)
+DECLARE_EVENT_TYPE(TLineErrorEvent)
+DECLARE_EVENT_TYPE(TReadWriteEvent)
+
+// The component's growable byte array.
+using TBytes = std::vector<uint8_t>;
+
+// What a port and its event thread share. The thread frees itself, and the
+// port may be closed or destroyed while a dispatch of the thread waits on
+// the user-interface thread, so neither refers to the other directly:
+// - Port is cleared on the user-interface thread when the port stops or
+//   drops the thread; a dispatch queued there checks it first and does
+//   nothing once it is null.
+// - Thread is cleared by the thread as it frees itself; the port reaches
+//   the thread object only under Mutex, so never after it has gone.
+struct TComThreadLink {
+  explicit TComThreadLink(TCustomComPort* port) : Port(port) {}
+  std::atomic<TCustomComPort*> Port;
+  std::mutex Mutex;
+  TComThread* Thread = nullptr;  // guarded by Mutex
+};
 
 // ---------------------------------------------------------------------------
 // Settings groups. Each belongs to one port for its whole life and applies
@@ -411,6 +459,117 @@ class TCustomComPort : public TComponent {
   // Platform error code of the event thread's last failed wait.
   int ThreadErrorCode = 0;
 
+  // ---- line events -------------------------------------------------------
+  // A setter given a handler with the same method as the current one does
+  // nothing (the bound object is not compared); otherwise it stores the
+  // handler and applies the event mask to an open port, starting or
+  // stopping the event thread.
+  TNotifyEvent OnBreak() const { return FOnBreak; }
+  void SetOnBreak(const TNotifyEvent& handler);
+  TNotifyEvent OnCTSChange() const { return FOnCTSChange; }
+  void SetOnCTSChange(const TNotifyEvent& handler);
+  TNotifyEvent OnDSRChange() const { return FOnDSRChange; }
+  void SetOnDSRChange(const TNotifyEvent& handler);
+  TLineErrorEvent OnLineError() const { return FOnLineError; }
+  void SetOnLineError(const TLineErrorEvent& handler);
+  TNotifyEvent OnEvent1() const { return FOnEvent1; }
+  void SetOnEvent1(const TNotifyEvent& handler);
+  TNotifyEvent OnEvent2() const { return FOnEvent2; }
+  void SetOnEvent2(const TNotifyEvent& handler);
+  TNotifyEvent OnPrinterError() const { return FOnPrinterError; }
+  void SetOnPrinterError(const TNotifyEvent& handler);
+  TNotifyEvent OnRing() const { return FOnRing; }
+  void SetOnRing(const TNotifyEvent& handler);
+  TNotifyEvent OnRLSDChange() const { return FOnRLSDChange; }
+  void SetOnRLSDChange(const TNotifyEvent& handler);
+  TNotifyEvent OnRx80PercFull() const { return FOnRx80PercFull; }
+  void SetOnRx80PercFull(const TNotifyEvent& handler);
+  TNotifyEvent OnRxChar() const { return FOnRxChar; }
+  void SetOnRxChar(const TNotifyEvent& handler);
+  TNotifyEvent OnRxFlag() const { return FOnRxFlag; }
+  void SetOnRxFlag(const TNotifyEvent& handler);
+  TNotifyEvent OnTxEmpty() const { return FOnTxEmpty; }
+  void SetOnTxEmpty(const TNotifyEvent& handler);
+
+  // The set of the driver's error bits (CE_...) that 'errorWord' holds.
+  static TLineErrors GetLineErrors(uint32_t errorWord);
+  // Fetches and clears the driver's line errors and reports a non-empty
+  // set through OnLineError, on the calling thread.
+  void CheckLineErrors();
+  // Fetches and clears them without reporting.
+  void ClearLineErrors();
+
+  // ---- data transfer -----------------------------------------------------
+  // One transfer of 'length' bytes. With 'wait' the call returns once it
+  // has ended; without it a read returns once issued (the buffer must stay
+  // untouched until that read has completed) and a write copies the bytes
+  // first, so the caller's buffer is free at once. Each call first
+  // completes the earlier transfer of its direction. A shorter transfer
+  // than requested raises "Timeout" when a completion check waits for it.
+  void Read(void* buffer, int length, bool wait);
+  void Write(const void* buffer, int length, bool wait);
+  void WaitForReadCompletion();
+  void WaitForWriteCompletion();
+  bool ReadPending() const;
+  bool WritePending() const;
+  // Bytes waiting in the driver's queues; both also report line errors.
+  int InputCount();
+  int OutputCount();
+
+  TReadWriteEvent BeforeRead() const { return FBeforeRead; }
+  void SetBeforeRead(const TReadWriteEvent& handler) { FBeforeRead = handler; }
+  TReadWriteEvent AfterRead() const { return FAfterRead; }
+  void SetAfterRead(const TReadWriteEvent& handler) { FAfterRead = handler; }
+  TReadWriteEvent BeforeWrite() const { return FBeforeWrite; }
+  void SetBeforeWrite(const TReadWriteEvent& handler) { FBeforeWrite = handler; }
+  TReadWriteEvent AfterWrite() const { return FAfterWrite; }
+  void SetAfterWrite(const TReadWriteEvent& handler) { FAfterWrite = handler; }
+
+  // Typed transfers. Reads wait for their bytes; writes do not wait for
+  // theirs. Strings are byte strings, wide strings QString; words and
+  // double words travel least significant byte first; a line ends with CR
+  // alone. The "Ansi" operations and their plain twins are the same.
+  char ReadAnsiChar();
+  char ReadChar();
+  uint8_t ReadByte();
+  uint16_t ReadWord();
+  uint32_t ReadDWord();
+  void WriteAnsiChar(char value);
+  void WriteChar(char value);
+  void WriteByte(uint8_t value);
+  void WriteWord(uint16_t value);
+  void WriteDWord(uint32_t value);
+  // Whatever is waiting now; empty without waiting when nothing is.
+  std::string ReadAnsiString();
+  std::string ReadString();
+  TBytes ReadBytes();
+  QString ReadUtf8();
+  void WriteAnsiString(const std::string& text);
+  void WriteString(const std::string& text);
+  void WriteBytes(const TBytes& bytes);
+  void WriteUtf8(const QString& text);
+  // Bytes up to and including 'terminator'.
+  std::string ReadAnsiUntil(char terminator);
+  std::string ReadUntil(char terminator);
+  TBytes ReadUntilBytes(uint8_t terminator);
+  QString ReadUntilUtf8(uint8_t terminator);
+  std::string ReadAnsiLine();
+  std::string ReadLine();
+  TBytes ReadLineBytes();
+  QString ReadLineUtf8();
+  void WriteAnsiLine(const std::string& text);
+  void WriteLine(const std::string& text);
+  void WriteLineBytes(const TBytes& bytes);
+  void WriteLineUtf8(const QString& text);
+
+  // The component's UTF-8 rules. Decoding: 1 to 3 byte sequences give one
+  // UTF-16 unit each (a lead byte with bit 0x20 starts 3 bytes, else 2),
+  // a 4-byte sequence (lead 11110xxx) a surrogate pair; malformed input
+  // gives an empty text. Encoding: each UTF-16 unit separately, in 1 to 3
+  // bytes (a surrogate pair becomes two 3-byte sequences).
+  static QString DecodeUtf8(const std::string& bytes);
+  static std::string EncodeUtf8(const QString& text);
+
  protected:
   virtual void CreateHandle();  // opens the device and configures it
   void FreeHandle();            // releases what CreateHandle acquired; never raises
@@ -424,7 +583,15 @@ class TCustomComPort : public TComponent {
   void SetComEventMask();
   // The event bits of the line-event handlers that are set.
   uint32_t EventHandlerMask() const;
+  // Starts the event thread unless one runs; "Can't create thread" when the
+  // system cannot make one.
+  void CreateThread();
+  // Marks the thread terminated, then wakes its wait; never waits for it.
   void DestroyThread();
+  // Dispatches the events of the last completed wait (FEventMask) to the
+  // handlers in the driver's order; an error ends the batch and goes to the
+  // application's exception display.
+  void ThreadDoEvent();
 
   bool IsOpen() const { return FDeviceHandle != nullptr; }
 
@@ -434,7 +601,29 @@ class TCustomComPort : public TComponent {
   friend class TBufferSizes;
   friend class TTimeouts;
 
+  friend class TComThread;
+
   void Purge(uint32_t flags);
+
+  // One wait of the event thread and, when events came, one dispatch. Works
+  // only on what the thread owns: the port may be gone meanwhile.
+  static void ThreadProc(TComThread& thread);
+  // On the user-interface thread, after the event thread's wait failed:
+  // drops the thread, reports the error through RaiseThreadError and closes
+  // the port when the device is gone. Always raises.
+  [[noreturn]] void ThreadWaitFailed(int code);
+  // True on an event thread of this port.
+  bool OnOwnEventThread() const;
+  template <class E>
+  void SetLineEvent(E& field, const E& handler);
+  // The notify handler of a line event bit; null for the line-error bit.
+  static TNotifyEvent TCustomComPort::*NotifyHandlerOf(uint32_t bit);
+
+  // Completion check of one direction.
+  void WaitForCompletion(platform::Overlapped& overlapped, const std::unique_ptr<platform::Event>& event,
+                         int32_t& pendingLength, const void* buffer, const char* completeText);
+  // Forgets the transfers of both directions (the port closed them).
+  void ForgetTransfers();
 
   // Settings.
   QString FDeviceName;
@@ -457,6 +646,10 @@ class TCustomComPort : public TComponent {
   // Handlers.
   TComErrorEvent FOnError;
   TOpenCloseEvent FBeforeOpen, FAfterOpen, FBeforeClose, FAfterClose;
+  TNotifyEvent FOnBreak, FOnCTSChange, FOnDSRChange, FOnEvent1, FOnEvent2, FOnPrinterError, FOnRing, FOnRLSDChange,
+      FOnRx80PercFull, FOnRxChar, FOnRxFlag, FOnTxEmpty;
+  TLineErrorEvent FOnLineError;
+  TReadWriteEvent FBeforeRead, FAfterRead, FBeforeWrite, FAfterWrite;
 
  protected:
   // Run-time state of one port. The port is open exactly while
@@ -469,10 +662,11 @@ class TCustomComPort : public TComponent {
   platform::Overlapped FEventOverlapped;
   platform::Overlapped FReadOverlapped;
   platform::Overlapped FWriteOverlapped;
-  TComThread* FEventThread = nullptr;  // not owned: it frees itself
+  TComThread* FEventThread = nullptr;  // not owned: it frees itself; reached through FEventLink
+  std::shared_ptr<TComThreadLink> FEventLink;
   uint32_t FEventMask = 0;
-  uint32_t FReadLength = 0;
-  uint32_t FWriteLength = 0;
+  int32_t FReadLength = 0;
+  int32_t FWriteLength = 0;
   void* FReadBuffer = nullptr;
   const void* FWriteBuffer = nullptr;
   int32_t FSavedPriorityClass = -1;  // -1: nothing saved
@@ -484,15 +678,36 @@ class TCustomComPort : public TComponent {
 // The event thread of an open port with line-event handlers: waits for the
 // driver's line events and hands each batch to the port. Frees itself when
 // it ends; the port only refers to it.
+//
+// It owns everything its wait uses (a reference to the device, its own wait
+// record, event and event mask), so a port that closes or goes away never
+// frees what the thread is blocked in; it reaches the port only through the
+// shared link, on the user-interface thread (or, with SynchronizeEvents
+// off, on itself while the link still names the port).
 class TComThread : public TThread {
  public:
   explicit TComThread(TCustomComPort* comPort);
+  ~TComThread() override;
+
+  TCustomComPort* ComPort() const { return FComPort; }
 
  protected:
   void Execute() override;
 
  private:
+  friend class TCustomComPort;
+
+  // Hands the events of the last wait to the port's handlers.
+  void Dispatch();
+  void DoEventOnPort();
+
   TCustomComPort* const FComPort;
+  const std::shared_ptr<TComThreadLink> FLink;
+  const platform::SerialDevicePtr FDevice;
+  const bool FSynchronizeEvents;
+  platform::Event FWaitEvent{false, false};  // auto-reset, starts clear
+  platform::Overlapped FWaitOverlapped;
+  uint32_t FWaitMask = 0;
 };
 
 // The published component.
@@ -520,6 +735,23 @@ class TComPort : public TCustomComPort {
   Q_PROPERTY(TOpenCloseEvent AfterOpen READ AfterOpen WRITE SetAfterOpen)
   Q_PROPERTY(TOpenCloseEvent BeforeClose READ BeforeClose WRITE SetBeforeClose)
   Q_PROPERTY(TOpenCloseEvent AfterClose READ AfterClose WRITE SetAfterClose)
+  Q_PROPERTY(TNotifyEvent OnBreak READ OnBreak WRITE SetOnBreak)
+  Q_PROPERTY(TNotifyEvent OnCTSChange READ OnCTSChange WRITE SetOnCTSChange)
+  Q_PROPERTY(TNotifyEvent OnDSRChange READ OnDSRChange WRITE SetOnDSRChange)
+  Q_PROPERTY(TNotifyEvent OnEvent1 READ OnEvent1 WRITE SetOnEvent1)
+  Q_PROPERTY(TNotifyEvent OnEvent2 READ OnEvent2 WRITE SetOnEvent2)
+  Q_PROPERTY(TLineErrorEvent OnLineError READ OnLineError WRITE SetOnLineError)
+  Q_PROPERTY(TNotifyEvent OnPrinterError READ OnPrinterError WRITE SetOnPrinterError)
+  Q_PROPERTY(TNotifyEvent OnRing READ OnRing WRITE SetOnRing)
+  Q_PROPERTY(TNotifyEvent OnRLSDChange READ OnRLSDChange WRITE SetOnRLSDChange)
+  Q_PROPERTY(TNotifyEvent OnRx80PercFull READ OnRx80PercFull WRITE SetOnRx80PercFull)
+  Q_PROPERTY(TNotifyEvent OnRxChar READ OnRxChar WRITE SetOnRxChar)
+  Q_PROPERTY(TNotifyEvent OnRxFlag READ OnRxFlag WRITE SetOnRxFlag)
+  Q_PROPERTY(TNotifyEvent OnTxEmpty READ OnTxEmpty WRITE SetOnTxEmpty)
+  Q_PROPERTY(TReadWriteEvent BeforeRead READ BeforeRead WRITE SetBeforeRead)
+  Q_PROPERTY(TReadWriteEvent AfterRead READ AfterRead WRITE SetAfterRead)
+  Q_PROPERTY(TReadWriteEvent BeforeWrite READ BeforeWrite WRITE SetBeforeWrite)
+  Q_PROPERTY(TReadWriteEvent AfterWrite READ AfterWrite WRITE SetAfterWrite)
   Q_CLASSINFO("Stored:CustomBaudRate", "StoreCustomBaudRate")
   Q_CLASSINFO("Default:BaudRate", "brDefault")
   Q_CLASSINFO("Default:DataBits", "dbDefault")

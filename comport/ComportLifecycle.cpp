@@ -92,7 +92,10 @@ void TCustomComPort::SetPriorityClass(TPriorityClass value) {
 void TCustomComPort::SetThreadPriority(TThreadPriority value) {
   if (value == FThreadPriority) return;
   FThreadPriority = value;
-  if (FEventThread != nullptr) FEventThread->SetPriority(value);
+  if (!FEventLink) return;
+  // Under the link's lock the thread cannot free itself meanwhile.
+  std::lock_guard lock(FEventLink->Mutex);
+  if (FEventLink->Thread != nullptr) FEventLink->Thread->SetPriority(value);
 }
 
 void TCustomComPort::SetDeviceFactory(TDeviceFactory factory) {
@@ -111,8 +114,13 @@ void TCustomComPort::Open() {
 }
 
 void TCustomComPort::Close() {
-  // A close requested on the event thread runs on the user-interface
-  // thread instead; the event thread's part adds that hand-over here.
+  // A close requested on the event thread (a handler running there, or the
+  // thread after its wait failed) runs whole on the user-interface thread,
+  // which owns the device's life; the caller waits for it.
+  if (OnOwnEventThread()) {
+    TThread::Synchronize([this] { Close(); });
+    return;
+  }
   if (!IsOpen()) return;
   if (FBeforeClose) FBeforeClose(this);
   FreeHandle();
@@ -160,32 +168,11 @@ void TCustomComPort::FreeHandle() {
   FReadEvent.reset();
   FEventOverlapped.hEvent = nullptr;
   FEventOverlappedEvent.reset();
+  ForgetTransfers();
   if (FSavedPriorityClass != -1) {
     platform::SetProcessPriorityClass(static_cast<uint32_t>(FSavedPriorityClass));
     FSavedPriorityClass = -1;
   }
-}
-
-// ---- event mask and thread ---------------------------------------------------
-
-void TCustomComPort::SetComEventMask() {
-  if (!IsOpen() || Designing()) return;
-  const uint32_t mask = EventHandlerMask();
-  if (mask == 0) DestroyThread();
-  Check(FDeviceHandle->SetCommMask(mask));
-  // A non-empty mask starts the event thread (added with the line-event
-  // handlers).
-}
-
-uint32_t TCustomComPort::EventHandlerMask() const { return 0; }
-
-// Marks the thread terminated before waking its wait, so the woken thread
-// always sees the mark; does not wait for it to end.
-void TCustomComPort::DestroyThread() {
-  if (FEventThread == nullptr) return;
-  FEventThread->Terminate();
-  if (IsOpen()) FDeviceHandle->SetCommMask(0);
-  FEventThread = nullptr;
 }
 
 // ---- queue operations ------------------------------------------------------

@@ -1,0 +1,281 @@
+// Line events: the handlers and the event mask they make, the event thread
+// (start, stop, its wait and the hand-over of each batch), the dispatch in
+// the driver's order, the line-error checks and the path of a failed wait.
+#include <iterator>
+#include <utility>
+
+#include "comport/Comport.h"
+#include "framework/Guard.h"
+#include "platform/LastError.h"
+
+namespace {
+
+// The event thread running on this thread, if any.
+thread_local const TComThread* currentComThread = nullptr;
+
+// One line event: its driver bit and its log text.
+struct LineEvent {
+  uint32_t bit;
+  const char* logText;
+};
+
+// The line events in dispatch order.
+constexpr LineEvent kLineEvents[] = {
+    {platform::EV_BREAK, "Break event"},
+    {platform::EV_CTS, "CTSChange event"},
+    {platform::EV_DSR, "DSRChange event"},
+    {platform::EV_ERR, "LineError event"},
+    {platform::EV_EVENT1, "Event1 event"},
+    {platform::EV_EVENT2, "Event2 event"},
+    {platform::EV_PERR, "PrinterError event"},
+    {platform::EV_RING, "Ring event"},
+    {platform::EV_RLSD, "RLSDChange event"},
+    {platform::EV_RX80FULL, "Rx80PercFull event"},
+    {platform::EV_RXCHAR, "RxChar event"},
+    {platform::EV_RXFLAG, "RxFlag event"},
+    {platform::EV_TXEMPTY, "TxEmpty event"},
+};
+
+// Driver error bits by TLineError ordinal.
+constexpr uint32_t kLineErrorBits[] = {
+    platform::CE_BREAK,   platform::CE_DNS,     platform::CE_FRAME,   platform::CE_IOE,
+    platform::CE_MODE,    platform::CE_OOP,     platform::CE_OVERRUN, platform::CE_PTO,
+    platform::CE_RXOVER,  platform::CE_RXPARITY, platform::CE_TXFULL,
+};
+
+}  // namespace
+
+// ---- handlers and the event mask ---------------------------------------------
+
+template <class E>
+void TCustomComPort::SetLineEvent(E& field, const E& handler) {
+  // Only the method counts: the same method bound to another object keeps
+  // the first binding.
+  if (field.SameCode(handler)) return;
+  field = handler;
+  SetComEventMask();
+}
+
+void TCustomComPort::SetOnBreak(const TNotifyEvent& handler) { SetLineEvent(FOnBreak, handler); }
+void TCustomComPort::SetOnCTSChange(const TNotifyEvent& handler) { SetLineEvent(FOnCTSChange, handler); }
+void TCustomComPort::SetOnDSRChange(const TNotifyEvent& handler) { SetLineEvent(FOnDSRChange, handler); }
+void TCustomComPort::SetOnLineError(const TLineErrorEvent& handler) { SetLineEvent(FOnLineError, handler); }
+void TCustomComPort::SetOnEvent1(const TNotifyEvent& handler) { SetLineEvent(FOnEvent1, handler); }
+void TCustomComPort::SetOnEvent2(const TNotifyEvent& handler) { SetLineEvent(FOnEvent2, handler); }
+void TCustomComPort::SetOnPrinterError(const TNotifyEvent& handler) { SetLineEvent(FOnPrinterError, handler); }
+void TCustomComPort::SetOnRing(const TNotifyEvent& handler) { SetLineEvent(FOnRing, handler); }
+void TCustomComPort::SetOnRLSDChange(const TNotifyEvent& handler) { SetLineEvent(FOnRLSDChange, handler); }
+void TCustomComPort::SetOnRx80PercFull(const TNotifyEvent& handler) { SetLineEvent(FOnRx80PercFull, handler); }
+void TCustomComPort::SetOnRxChar(const TNotifyEvent& handler) { SetLineEvent(FOnRxChar, handler); }
+void TCustomComPort::SetOnRxFlag(const TNotifyEvent& handler) { SetLineEvent(FOnRxFlag, handler); }
+void TCustomComPort::SetOnTxEmpty(const TNotifyEvent& handler) { SetLineEvent(FOnTxEmpty, handler); }
+
+TNotifyEvent TCustomComPort::*TCustomComPort::NotifyHandlerOf(uint32_t bit) {
+  switch (bit) {
+    case platform::EV_BREAK: return &TCustomComPort::FOnBreak;
+    case platform::EV_CTS: return &TCustomComPort::FOnCTSChange;
+    case platform::EV_DSR: return &TCustomComPort::FOnDSRChange;
+    case platform::EV_EVENT1: return &TCustomComPort::FOnEvent1;
+    case platform::EV_EVENT2: return &TCustomComPort::FOnEvent2;
+    case platform::EV_PERR: return &TCustomComPort::FOnPrinterError;
+    case platform::EV_RING: return &TCustomComPort::FOnRing;
+    case platform::EV_RLSD: return &TCustomComPort::FOnRLSDChange;
+    case platform::EV_RX80FULL: return &TCustomComPort::FOnRx80PercFull;
+    case platform::EV_RXCHAR: return &TCustomComPort::FOnRxChar;
+    case platform::EV_RXFLAG: return &TCustomComPort::FOnRxFlag;
+    case platform::EV_TXEMPTY: return &TCustomComPort::FOnTxEmpty;
+    default: return nullptr;
+  }
+}
+
+uint32_t TCustomComPort::EventHandlerMask() const {
+  uint32_t mask = 0;
+  for (const LineEvent& event : kLineEvents) {
+    const auto handler = NotifyHandlerOf(event.bit);
+    const bool set = handler != nullptr ? (this->*handler).Assigned() : FOnLineError.Assigned();
+    if (set) mask |= event.bit;
+  }
+  return mask;
+}
+
+void TCustomComPort::SetComEventMask() {
+  if (!IsOpen() || Designing()) return;
+  const uint32_t mask = EventHandlerMask();
+  if (mask == 0) DestroyThread();
+  Check(FDeviceHandle->SetCommMask(mask));
+  if (mask != 0) CreateThread();
+}
+
+// ---- the event thread's start and stop ----------------------------------------
+
+void TCustomComPort::CreateThread() {
+  if (FEventLink) return;
+  FEventLink = std::make_shared<TComThreadLink>(this);
+  TComThread* thread = nullptr;
+  try {
+    thread = new TComThread(this);
+    thread->Start();
+  } catch (const std::exception&) {
+    // Not started, so it is still ours to delete.
+    delete thread;
+    FEventThread = nullptr;
+    FEventLink.reset();
+    RaiseError(0, "Can't create thread");
+  }
+}
+
+void TCustomComPort::DestroyThread() {
+  if (!FEventLink) return;
+  {
+    // The mark comes first, so the thread woken below always sees it.
+    std::lock_guard lock(FEventLink->Mutex);
+    if (FEventLink->Thread != nullptr) FEventLink->Thread->Terminate();
+  }
+  if (IsOpen()) FDeviceHandle->SetCommMask(0);
+  // A dispatch of this thread still queued on the user-interface thread
+  // finds no port and is dropped.
+  FEventLink->Port.store(nullptr, std::memory_order_release);
+  FEventLink.reset();
+  FEventThread = nullptr;
+}
+
+bool TCustomComPort::OnOwnEventThread() const {
+  return currentComThread != nullptr && currentComThread->ComPort() == this;
+}
+
+TComThread::TComThread(TCustomComPort* comPort)
+    : TThread(true),
+      FComPort(comPort),
+      FLink(comPort->FEventLink),
+      FDevice(comPort->FDeviceHandle),
+      FSynchronizeEvents(comPort->SynchronizeEvents()) {
+  {
+    std::lock_guard lock(FLink->Mutex);
+    FLink->Thread = this;
+  }
+  comPort->FEventThread = this;
+  SetFreeOnTerminate(true);
+  // Applied when the thread starts; a priority the system refuses then is
+  // not an error (the thread keeps the one it inherited).
+  SetPriority(comPort->ThreadPriority());
+}
+
+TComThread::~TComThread() {
+  std::lock_guard lock(FLink->Mutex);
+  FLink->Thread = nullptr;
+}
+
+void TComThread::Execute() {
+  currentComThread = this;
+  while (!Terminated()) TCustomComPort::ThreadProc(*this);
+  currentComThread = nullptr;
+}
+
+// ---- one wait and its dispatch -------------------------------------------------
+
+void TCustomComPort::ThreadProc(TComThread& thread) {
+  thread.FWaitMask = 0;
+  thread.FWaitOverlapped = platform::Overlapped{};
+  thread.FWaitOverlapped.hEvent = &thread.FWaitEvent;
+  if (thread.FDevice->WaitCommEvent(thread.FWaitMask, thread.FWaitOverlapped)) {
+    if (!thread.Terminated()) thread.Dispatch();
+    return;
+  }
+  if (thread.Terminated()) return;
+  int code = platform::GetLastError();
+  if (code == platform::kErrorIoPending) {
+    // The wait was queued: sleep until it ends, then learn how.
+    thread.FWaitEvent.Wait();
+    if (thread.Terminated()) return;
+    uint32_t unused = 0;
+    if (thread.FDevice->GetOverlappedResult(thread.FWaitOverlapped, unused, false)) {
+      thread.Dispatch();
+      return;
+    }
+    code = platform::GetLastError();
+    if (code == 0 || code == platform::kErrorIoPending) return;
+  }
+  platform::SetLastError(0);
+  // Reported on the user-interface thread, which also drops this thread
+  // there; the error returns here and ends the thread. A port that stopped
+  // the thread meanwhile, or went away, hears nothing.
+  TThread::Synchronize([&thread, code] {
+    if (TCustomComPort* port = thread.FLink->Port.load(std::memory_order_acquire))
+      port->ThreadWaitFailed(code);
+  });
+  thread.Terminate();
+}
+
+void TCustomComPort::ThreadWaitFailed(int code) {
+  FEventLink->Port.store(nullptr, std::memory_order_release);
+  FEventLink.reset();
+  FEventThread = nullptr;
+  ThreadErrorCode = code;
+  try {
+    RaiseThreadError();
+  } catch (...) {
+    // A device that went away leaves nothing to keep open.
+    if (platform::IsDeviceGone(code)) Close();
+    throw;
+  }
+}
+
+void TComThread::Dispatch() {
+  // A batch whose mask is empty (the mask changed, or the device closed)
+  // has nothing to hand over.
+  if (FWaitMask == 0) return;
+  if (FSynchronizeEvents)
+    Synchronize(&TComThread::DoEventOnPort);
+  else
+    DoEventOnPort();
+}
+
+void TComThread::DoEventOnPort() {
+  TCustomComPort* port = FLink->Port.load(std::memory_order_acquire);
+  if (port == nullptr) return;  // stopped or dropped meanwhile
+  port->FEventMask = FWaitMask;
+  port->ThreadDoEvent();
+}
+
+void TCustomComPort::ThreadDoEvent() {
+  try {
+    for (const LineEvent& event : kLineEvents) {
+      if ((FEventMask & event.bit) == 0) continue;
+      if (Log()) WriteLog(QString::fromLatin1(event.logText));
+      if (const auto handler = NotifyHandlerOf(event.bit)) {
+        // A copy: the handler may replace itself.
+        const TNotifyEvent notify = this->*handler;
+        notify(this);
+      } else if (FOnLineError) {
+        CheckLineErrors();
+      }
+    }
+  } catch (...) {
+    ReportException(std::current_exception());
+  }
+}
+
+// ---- line errors ----------------------------------------------------------------
+
+TLineErrors TCustomComPort::GetLineErrors(uint32_t errorWord) {
+  TLineErrors errors;
+  for (size_t i = 0; i < std::size(kLineErrorBits); ++i)
+    if (errorWord & kLineErrorBits[i]) errors |= static_cast<TLineError>(1u << i);
+  return errors;
+}
+
+void TCustomComPort::CheckLineErrors() {
+  CheckActive();
+  uint32_t errors = 0;
+  Check(FDeviceHandle->ClearCommError(errors, nullptr));
+  if (errors != 0 && FOnLineError) {
+    const TLineErrorEvent handler = FOnLineError;
+    handler(this, GetLineErrors(errors));
+  }
+}
+
+void TCustomComPort::ClearLineErrors() {
+  CheckActive();
+  uint32_t errors = 0;
+  Check(FDeviceHandle->ClearCommError(errors, nullptr));
+}

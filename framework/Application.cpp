@@ -57,9 +57,9 @@ TApplication::~TApplication() {
   if (Application == this) Application = nullptr;
 }
 
-QString TApplication::Title() const { return applicationDisplayName(); }
+QString TApplication::Title() const { return title_; }
 
-void TApplication::SetTitle(const QString& title) { setApplicationDisplayName(title); }
+void TApplication::SetTitle(const QString& title) { title_ = title; }
 
 QString TApplication::ExeName() const { return applicationFilePath(); }
 

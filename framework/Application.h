@@ -39,7 +39,9 @@ class TApplication : public QApplication {
   TApplication(int& argc, char** argv);
   ~TApplication() override;
 
-  // The task-bar text (the application's display name).
+  // The application's title: the caption of its standard boxes. Kept here
+  // rather than as Qt's display name, which Qt would append to every window
+  // caption on X11.
   QString Title() const;
   void SetTitle(const QString& title);
 
@@ -81,6 +83,8 @@ class TApplication : public QApplication {
 
  private:
   void DisplayException(std::exception_ptr error);
+
+  QString title_;
 };
 
 extern TApplication* Application;

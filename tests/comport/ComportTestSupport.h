@@ -5,9 +5,15 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <unistd.h>
 
+#include <QFile>
+#include <QTest>
+#include <algorithm>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -77,11 +83,71 @@ class Pty {
   const std::string& Path() const { return path_; }
   QString QPath() const { return QString::fromStdString(path_); }
   int Slave() const { return slave_; }
+  int Master() const { return master_; }
+
+  // The far end sends bytes to the port.
+  void Send(const std::string& bytes) const {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+      if (n <= 0) {
+        ADD_FAILURE() << "writing the far end failed";
+        return;
+      }
+      done += static_cast<size_t>(n);
+    }
+  }
+  // The far end receives 'count' bytes the port sent (fewer when none
+  // come for a generous while).
+  std::string Receive(size_t count) const {
+    std::string bytes;
+    char chunk[4096];
+    while (bytes.size() < count) {
+      pollfd p{master_, POLLIN, 0};
+      if (::poll(&p, 1, 10000) <= 0) break;
+      const ssize_t n = ::read(master_, chunk, std::min(sizeof chunk, count - bytes.size()));
+      if (n <= 0) break;
+      bytes.append(chunk, static_cast<size_t>(n));
+    }
+    return bytes;
+  }
+  // Hangs the line up, as a pulled adapter does.
+  void CloseMaster() {
+    if (master_ >= 0) ::close(master_);
+    master_ = -1;
+  }
 
  private:
   int master_ = -1;
   int slave_ = -1;
   std::string path_;
 };
+
+// The entry texts of a log file, without their time stamps.
+inline std::vector<std::string> LogEntries(const QString& path) {
+  QFile file(path);
+  std::vector<std::string> entries;
+  if (!file.open(QIODevice::ReadOnly)) return entries;
+  for (const QByteArray& line : file.readAll().split('\n')) {
+    if (line.isEmpty()) continue;
+    // The stamp is a date and a time; the entry follows the time's blank.
+    const QByteArray trimmed = line.endsWith('\r') ? line.chopped(1) : line;
+    // The entry is the earliest known entry text in the line.
+    qsizetype first = -1;
+    for (const char* text : {"Break", "CTSChange", "DSRChange", "LineError", "Event1", "Event2", "PrinterError",
+                             "Ring", "RLSDChange", "Rx80PercFull", "RxChar", "RxFlag", "TxEmpty", "Read", "Write",
+                             "Open", "Close"}) {
+      const qsizetype at = trimmed.indexOf(QByteArray(" ") + text);
+      if (at >= 0 && (first < 0 || at < first)) first = at;
+    }
+    if (first >= 0) entries.push_back(trimmed.mid(first + 1).toStdString());
+  }
+  return entries;
+}
+
+// Runs the event loop until 'condition' holds; false after a generous limit.
+inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
+  return QTest::qWaitFor(condition, timeoutMs);
+}
 
 }  // namespace comporttest

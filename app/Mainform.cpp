@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QScreen>
 #include <QShowEvent>
@@ -13,6 +14,13 @@
 #include "framework/Application.h"
 #include "framework/Guard.h"
 #include "framework/MessageBox.h"
+#include "framework/MethodTable.h"
+#include "framework/StoredDescription.h"
+
+// Handlers the window's stored component description binds by name.
+PUBLISH_HANDLER(TMajorForm, UartRespTimeoutTimerTimer);
+PUBLISH_HANDLER(TMajorForm, ShowPromptTimerTimer);
+PUBLISH_HANDLER(TMajorForm, AutoCloseMsgBoxTimerTimer);
 
 TMajorForm* MajorForm = nullptr;
 bool FirstShow = true;
@@ -52,27 +60,22 @@ TMajorForm::~TMajorForm() {
   if (MajorForm == this) MajorForm = nullptr;
 }
 
-// The window's non-visual components with their designed values.
+// The window's non-visual components, restored from their stored
+// description (a resource), so the designed values come from data.
 void TMajorForm::CreateComponents() {
-  struct TimerDesign {
-    TTimer** field;
-    const char* name;
-    int interval;
-    void (TMajorForm::*handler)(TObject*);
+  static const bool registered = RegisterComponentClass<TTimer>();
+  (void)registered;
+  QFile design(QStringLiteral(":/app/Mainform.components"));
+  if (!design.open(QIODevice::ReadOnly | QIODevice::Text))
+    throw Exception("The window's component description is missing from the program's resources");
+  ReadComponents(this, QString::fromUtf8(design.readAll()));
+  const auto component = [this](TTimer*& field, const char* name) {
+    field = findChild<TTimer*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
+    if (field == nullptr) throw Exception(std::string("The window's component description has no ") + name);
   };
-  const TimerDesign timers[] = {
-      {&UartRespTimeoutTimer, "UartRespTimeoutTimer", 1000, &TMajorForm::UartRespTimeoutTimerTimer},
-      {&ShowPromptTimer, "ShowPromptTimer", 100, &TMajorForm::ShowPromptTimerTimer},
-      {&AutoCloseMsgBoxTimer, "AutoCloseMsgBoxTimer", 1500, &TMajorForm::AutoCloseMsgBoxTimerTimer},
-  };
-  for (const TimerDesign& d : timers) {
-    auto* timer = new TTimer(this);
-    timer->SetName(QString::fromLatin1(d.name));
-    timer->SetEnabled(false);
-    timer->SetInterval(d.interval);
-    timer->SetOnTimer(TNotifyEvent(this, d.handler));
-    *d.field = timer;
-  }
+  component(UartRespTimeoutTimer, "UartRespTimeoutTimer");
+  component(ShowPromptTimer, "ShowPromptTimer");
+  component(AutoCloseMsgBoxTimer, "AutoCloseMsgBoxTimer");
 }
 
 void TMajorForm::ConnectHandlers() {

@@ -218,14 +218,16 @@ TEST_F(MainformTest, CreationSetsCaptionSizeTextsAndFolder) {
     TTimer* timer;
     const char* name;
     int interval;
-  } timers[] = {{form_->UartRespTimeoutTimer, "UartRespTimeoutTimer", 1000},
-                {form_->ShowPromptTimer, "ShowPromptTimer", 100},
-                {form_->AutoCloseMsgBoxTimer, "AutoCloseMsgBoxTimer", 1500}};
+    void (TMajorForm::*handler)(TObject*);
+  } timers[] = {{form_->UartRespTimeoutTimer, "UartRespTimeoutTimer", 1000, &TMajorForm::UartRespTimeoutTimerTimer},
+                {form_->ShowPromptTimer, "ShowPromptTimer", 100, &TMajorForm::ShowPromptTimerTimer},
+                {form_->AutoCloseMsgBoxTimer, "AutoCloseMsgBoxTimer", 1500, &TMajorForm::AutoCloseMsgBoxTimerTimer}};
   for (const auto& t : timers) {
     EXPECT_EQ(t.timer->Name(), t.name);
     EXPECT_EQ(t.timer->Interval(), t.interval) << t.name;
     EXPECT_FALSE(t.timer->Enabled()) << t.name;
     EXPECT_EQ(t.timer->Owner(), form_.get()) << t.name;
+    EXPECT_TRUE(t.timer->OnTimer() == TNotifyEvent(form_.get(), t.handler)) << t.name;
   }
 
   const QFileInfo settings(form_->SettingsFile());

@@ -17,6 +17,9 @@ class TPortForm : public QObject {
  public:
   int opened = 0;
   void ComPort1AfterOpen(TCustomComPort*) { ++opened; }
+  void ComPort1RxChar(TObject*) {}
+  void ComPort1LineError(TObject*, TLineErrors) {}
+  void ComPort1AfterWrite(TObject*, const void*, int, bool) {}
 };
 
 QStringList Lines(const QString& text) {
@@ -28,6 +31,9 @@ QStringList Lines(const QString& text) {
 }  // namespace
 
 PUBLISH_HANDLER(TPortForm, ComPort1AfterOpen);
+PUBLISH_HANDLER(TPortForm, ComPort1RxChar);
+PUBLISH_HANDLER(TPortForm, ComPort1LineError);
+PUBLISH_HANDLER(TPortForm, ComPort1AfterWrite);
 
 TEST(ComportStored, OnlyStoredNonDefaultPropertiesAreWritten) {
   TPortForm form;
@@ -82,6 +88,23 @@ TEST(ComportStored, ADescriptionReadsBackIntoAnEqualPort) {
   EXPECT_EQ(copy->LogFile(), "/tmp/port's log");
   EXPECT_TRUE(copy->AfterOpen().SameCode(TOpenCloseEvent(&other, &TPortForm::ComPort1AfterOpen)));
   EXPECT_EQ(copy->AfterOpen().Data(), &other);
+}
+
+TEST(ComportStored, LineAndTransferEventsBindByMethodName) {
+  TPortForm form;
+  auto* port = new TComPort(&form);
+  const QString text =
+      "object ComPort1: TComPort\n  Active = False\n  DeviceName = 'COM1'\n  Options = []\n"
+      "  OnLineError = ComPort1LineError\n  OnRxChar = ComPort1RxChar\n  AfterWrite = ComPort1AfterWrite\nend\n";
+  ReadComponent(*port, text);
+  EXPECT_TRUE(port->OnRxChar().SameCode(TNotifyEvent(&form, &TPortForm::ComPort1RxChar)));
+  EXPECT_EQ(port->OnRxChar().Data(), &form);
+  EXPECT_TRUE(port->OnLineError().SameCode(TLineErrorEvent(&form, &TPortForm::ComPort1LineError)));
+  EXPECT_TRUE(port->AfterWrite().SameCode(TReadWriteEvent(&form, &TPortForm::ComPort1AfterWrite)));
+  const QStringList written = Lines(WriteComponent(*port));
+  for (const char* line :
+       {"OnRxChar = ComPort1RxChar", "OnLineError = ComPort1LineError", "AfterWrite = ComPort1AfterWrite"})
+    EXPECT_TRUE(written.contains(line)) << line;
 }
 
 TEST(ComportStored, ActiveInADescriptionOpensThePortWhenLoadingEnds) {

@@ -5,7 +5,7 @@ set -euo pipefail
 
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libudev-dev
                 googletest libgtest-dev libgmock-dev)
-run_packages=(xvfb xauth xdotool imagemagick)
+run_packages=(xvfb xauth xdotool imagemagick openbox)
 bench_packages=(qt6-serialport-dev valgrind strace)
 
 packages=("${build_packages[@]}")

@@ -17,9 +17,12 @@ screenshot="$root/build/screenshot.png"
 # Inside the virtual display: start, wait, capture, stop.
 capture() {
   local exe=$1 status=0 first=""
+  # A window manager draws the window's frame and caption.
+  openbox >/dev/null 2>&1 &
+  wm=$!
   "$exe" &
   pid=$!
-  trap 'kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true' EXIT
+  trap 'kill "$pid" "$wm" 2>/dev/null || true; wait "$pid" 2>/dev/null || true' EXIT
   # Wait for the window, or for the tool to end before it shows one.
   timeout "$window_timeout" xdotool search --sync --onlyvisible --name "^$title" >/dev/null &
   local finder=$!

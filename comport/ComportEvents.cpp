@@ -20,6 +20,7 @@ struct LineEvent {
 };
 
 // The line events in dispatch order.
+// clang-format off
 constexpr LineEvent kLineEvents[] = {
     {platform::EV_BREAK, "Break event"},
     {platform::EV_CTS, "CTSChange event"},
@@ -35,12 +36,13 @@ constexpr LineEvent kLineEvents[] = {
     {platform::EV_RXFLAG, "RxFlag event"},
     {platform::EV_TXEMPTY, "TxEmpty event"},
 };
+// clang-format on
 
 // Driver error bits by TLineError ordinal.
 constexpr uint32_t kLineErrorBits[] = {
-    platform::CE_BREAK,   platform::CE_DNS,     platform::CE_FRAME,   platform::CE_IOE,
-    platform::CE_MODE,    platform::CE_OOP,     platform::CE_OVERRUN, platform::CE_PTO,
-    platform::CE_RXOVER,  platform::CE_RXPARITY, platform::CE_TXFULL,
+    platform::CE_BREAK,  platform::CE_DNS,      platform::CE_FRAME,   platform::CE_IOE,
+    platform::CE_MODE,   platform::CE_OOP,      platform::CE_OVERRUN, platform::CE_PTO,
+    platform::CE_RXOVER, platform::CE_RXPARITY, platform::CE_TXFULL,
 };
 
 }  // namespace
@@ -72,19 +74,32 @@ void TCustomComPort::SetOnTxEmpty(const TNotifyEvent& handler) { SetLineEvent(FO
 
 TNotifyEvent TCustomComPort::*TCustomComPort::NotifyHandlerOf(uint32_t bit) {
   switch (bit) {
-    case platform::EV_BREAK: return &TCustomComPort::FOnBreak;
-    case platform::EV_CTS: return &TCustomComPort::FOnCTSChange;
-    case platform::EV_DSR: return &TCustomComPort::FOnDSRChange;
-    case platform::EV_EVENT1: return &TCustomComPort::FOnEvent1;
-    case platform::EV_EVENT2: return &TCustomComPort::FOnEvent2;
-    case platform::EV_PERR: return &TCustomComPort::FOnPrinterError;
-    case platform::EV_RING: return &TCustomComPort::FOnRing;
-    case platform::EV_RLSD: return &TCustomComPort::FOnRLSDChange;
-    case platform::EV_RX80FULL: return &TCustomComPort::FOnRx80PercFull;
-    case platform::EV_RXCHAR: return &TCustomComPort::FOnRxChar;
-    case platform::EV_RXFLAG: return &TCustomComPort::FOnRxFlag;
-    case platform::EV_TXEMPTY: return &TCustomComPort::FOnTxEmpty;
-    default: return nullptr;
+    case platform::EV_BREAK:
+      return &TCustomComPort::FOnBreak;
+    case platform::EV_CTS:
+      return &TCustomComPort::FOnCTSChange;
+    case platform::EV_DSR:
+      return &TCustomComPort::FOnDSRChange;
+    case platform::EV_EVENT1:
+      return &TCustomComPort::FOnEvent1;
+    case platform::EV_EVENT2:
+      return &TCustomComPort::FOnEvent2;
+    case platform::EV_PERR:
+      return &TCustomComPort::FOnPrinterError;
+    case platform::EV_RING:
+      return &TCustomComPort::FOnRing;
+    case platform::EV_RLSD:
+      return &TCustomComPort::FOnRLSDChange;
+    case platform::EV_RX80FULL:
+      return &TCustomComPort::FOnRx80PercFull;
+    case platform::EV_RXCHAR:
+      return &TCustomComPort::FOnRxChar;
+    case platform::EV_RXFLAG:
+      return &TCustomComPort::FOnRxFlag;
+    case platform::EV_TXEMPTY:
+      return &TCustomComPort::FOnTxEmpty;
+    default:
+      return nullptr;
   }
 }
 
@@ -200,8 +215,7 @@ void TCustomComPort::ThreadProc(TComThread& thread) {
   // there; the error returns here and ends the thread. A port that stopped
   // the thread meanwhile, or went away, hears nothing.
   TThread::Synchronize([&thread, code] {
-    if (TCustomComPort* port = thread.FLink->Port.load(std::memory_order_acquire))
-      port->ThreadWaitFailed(code);
+    if (TCustomComPort* port = thread.FLink->Port.load(std::memory_order_acquire)) port->ThreadWaitFailed(code);
   });
   thread.Terminate();
 }

@@ -21,9 +21,8 @@ namespace {
 class ShownExceptions {
  public:
   ShownExceptions() {
-    Application->OnException = TExceptionEvent::Bind([this](TObject*, const Exception& e) {
-      messages.push_back(e.Message());
-    });
+    Application->OnException =
+        TExceptionEvent::Bind([this](TObject*, const Exception& e) { messages.push_back(e.Message()); });
   }
   ~ShownExceptions() { Application->OnException = nullptr; }
   std::vector<std::string> messages;
@@ -129,11 +128,10 @@ TEST(ComportEvents, ABatchRunsItsHandlersInTheDriversOrderWithTheirLogLines) {
   ASSERT_TRUE(WaitUntil([&] { return calls.size() == 12; }));
   EXPECT_EQ(calls, (std::vector<std::string>{"Break", "CTSChange", "DSRChange", "Event1", "Event2", "PrinterError",
                                              "Ring", "RLSDChange", "Rx80PercFull", "RxChar", "RxFlag", "TxEmpty"}));
-  EXPECT_EQ(LogEntries(log),
-            (std::vector<std::string>{"Break event", "CTSChange event", "DSRChange event", "LineError event",
-                                      "Event1 event", "Event2 event", "PrinterError event", "Ring event",
-                                      "RLSDChange event", "Rx80PercFull event", "RxChar event", "RxFlag event",
-                                      "TxEmpty event"}));
+  EXPECT_EQ(LogEntries(log), (std::vector<std::string>{
+                                 "Break event", "CTSChange event", "DSRChange event", "LineError event", "Event1 event",
+                                 "Event2 event", "PrinterError event", "Ring event", "RLSDChange event",
+                                 "Rx80PercFull event", "RxChar event", "RxFlag event", "TxEmpty event"}));
 }
 
 TEST(ComportEvents, DriverEventsReachTheirHandlers) {
@@ -365,9 +363,8 @@ TEST(ComportOnPtyEvents, AHangUpClosesThePortThroughItsCloseEvents) {
   std::vector<int> codes;
   TComPort port;
   events.Attach(port);
-  port.SetOnError(TComErrorEvent::Bind([&](TCustomComPort*, EComError& e, TComAction&) {
-    codes.push_back(e.ComErrorCode);
-  }));
+  port.SetOnError(
+      TComErrorEvent::Bind([&](TCustomComPort*, EComError& e, TComAction&) { codes.push_back(e.ComErrorCode); }));
   port.SetOnRxChar(TNotifyEvent::Bind([](TObject*) {}));
   port.SetDeviceName(pty.QPath());
   port.Open();

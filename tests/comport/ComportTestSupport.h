@@ -134,9 +134,9 @@ inline std::vector<std::string> LogEntries(const QString& path) {
     const QByteArray trimmed = line.endsWith('\r') ? line.chopped(1) : line;
     // The entry is the earliest known entry text in the line.
     qsizetype first = -1;
-    for (const char* text : {"Break", "CTSChange", "DSRChange", "LineError", "Event1", "Event2", "PrinterError",
-                             "Ring", "RLSDChange", "Rx80PercFull", "RxChar", "RxFlag", "TxEmpty", "Read", "Write",
-                             "Open", "Close"}) {
+    for (const char* text :
+         {"Break", "CTSChange", "DSRChange", "LineError", "Event1", "Event2", "PrinterError", "Ring", "RLSDChange",
+          "Rx80PercFull", "RxChar", "RxFlag", "TxEmpty", "Read", "Write", "Open", "Close"}) {
       const qsizetype at = trimmed.indexOf(QByteArray(" ") + text);
       if (at >= 0 && (first < 0 || at < first)) first = at;
     }

@@ -154,9 +154,9 @@ TEST(ComportTransfer, ClosedPortsRaiseTheStatusCallsErrorOrTheClosedPortError) {
   EXPECT_EQ(count.ComErrorCode, EBADF);
   EXPECT_EQ(count.what(), platform::SystemErrorMessage(EBADF));
   EXPECT_EQ(CatchComError([&] { port.OutputCount(); }).ComErrorCode, EBADF);
-  for (const auto& op : std::vector<std::function<void()>>{[&] { port.ReadString(); }, [&] { port.WriteString("x"); },
-                                                          [&] { port.WaitForReadCompletion(); },
-                                                          [&] { port.CheckLineErrors(); }}) {
+  for (const auto& op :
+       std::vector<std::function<void()>>{[&] { port.ReadString(); }, [&] { port.WriteString("x"); },
+                                          [&] { port.WaitForReadCompletion(); }, [&] { port.CheckLineErrors(); }}) {
     const EComError e = CatchComError(op);
     EXPECT_EQ(e.ComErrorCode, 0);
     EXPECT_EQ(e.what(), kClosedPortError);
@@ -250,9 +250,9 @@ TEST(ComportTransfer, Utf8DecodesByTheComponentsRules) {
       {"A", "A"},
       {"\xC3\xA9", QString(QChar(0xE9))},
       {"\xE2\x82\xAC", QString(QChar(0x20AC))},
-      {"\xF0\x9F\x98\x80", QString::fromUcs4(U"\U0001F600")},  // a surrogate pair
+      {"\xF0\x9F\x98\x80", QString::fromUcs4(U"\U0001F600")},                 // a surrogate pair
       {"a\xED\xA0\xBD\xED\xB8\x80", "a" + QString::fromUcs4(U"\U0001F600")},  // pair sent unit by unit
-      {"\xC3", ""},                                              // ends inside a sequence
+      {"\xC3", ""},                                                           // ends inside a sequence
       {"ok\xE2\x82", ""},
       {"\xC3(", ""},  // a following byte of the wrong form
       {"\xF0\x9F\x98", ""},

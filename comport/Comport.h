@@ -614,6 +614,10 @@ class TCustomComPort : public TComponent {
   [[noreturn]] void ThreadWaitFailed(int code);
   // True on an event thread of this port.
   bool OnOwnEventThread() const;
+  // ThreadDoEvent's work. With a link (dispatch on the event thread) the
+  // batch ends once the port no longer holds that link: a handler closed
+  // it, and the port may be freed as soon as that close returned.
+  void DispatchEvents(const TComThreadLink* link);
   template <class E>
   void SetLineEvent(E& field, const E& handler);
   // The notify handler of a line event bit; null for the line-error bit.

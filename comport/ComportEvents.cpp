@@ -248,13 +248,18 @@ void TComThread::DoEventOnPort() {
   TCustomComPort* port = FLink->Port.load(std::memory_order_acquire);
   if (port == nullptr) return;  // stopped or dropped meanwhile
   port->FEventMask = FWaitMask;
-  port->ThreadDoEvent();
+  // On this thread the owner may close the port and free it as soon as a
+  // handler's close has returned: the batch then ends untouched.
+  port->DispatchEvents(FSynchronizeEvents ? nullptr : FLink.get());
 }
 
-void TCustomComPort::ThreadDoEvent() {
+void TCustomComPort::ThreadDoEvent() { DispatchEvents(nullptr); }
+
+void TCustomComPort::DispatchEvents(const TComThreadLink* link) {
+  const uint32_t mask = FEventMask;
   try {
     for (const LineEvent& event : kLineEvents) {
-      if ((FEventMask & event.bit) == 0) continue;
+      if ((mask & event.bit) == 0) continue;
       if (Log()) WriteLog(QString::fromLatin1(event.logText));
       if (const auto handler = NotifyHandlerOf(event.bit)) {
         // A copy: the handler may replace itself.
@@ -263,6 +268,8 @@ void TCustomComPort::ThreadDoEvent() {
       } else if (FOnLineError) {
         CheckLineErrors();
       }
+      // Only the link is read here: the port may be gone.
+      if (link != nullptr && link->Port.load(std::memory_order_acquire) != this) return;
     }
   } catch (...) {
     ReportException(std::current_exception());

@@ -376,3 +376,24 @@ TEST(ComportOnPtyEvents, AHangUpClosesThePortThroughItsCloseEvents) {
   port.Close();  // nothing left to close, nothing touched
   EXPECT_EQ(events.events.size(), 4u);
 }
+
+TEST(ComportEvents, AnUnsynchronizedBatchEndsWhenAHandlerClosedThePort) {
+  // The owner frees the port as soon as the handler's close returned; the
+  // rest of the batch must not touch it.
+  std::atomic<bool> closed{false}, txCalled{false};
+  auto f = std::make_unique<FakePort>();
+  f->port.SetSynchronizeEvents(false);
+  f->port.SetOnRxChar(TNotifyEvent::Bind([&](TObject*) {
+    f->port.Close();
+    closed = true;
+  }));
+  f->port.SetOnTxEmpty(TNotifyEvent::Bind([&](TObject*) { txCalled = true; }));
+  f->port.Open();
+  auto device = f->device;
+  device->AwaitWaiter();
+  device->RaiseEvents(platform::EV_RXCHAR | platform::EV_TXEMPTY);
+  ASSERT_TRUE(WaitUntil([&] { return closed.load(); }));
+  f.reset();
+  EXPECT_TRUE(ThreadGone(device, 1));
+  EXPECT_FALSE(txCalled);
+}

@@ -2,10 +2,7 @@
 // InputCount and fetches the bytes with waiting Reads, commands written
 // with WriteString, events synchronized onto the user-interface thread
 // (the default).
-#include <QByteArray>
-
 #include <algorithm>
-#include <concepts>
 #include <stdexcept>
 
 #include "Side.h"
@@ -14,28 +11,9 @@
 namespace bench {
 namespace {
 
-// The transfer operations the bench drives; the side is built only when the
-// component has them.
-template <class Port>
-concept HasTransfer = requires(Port& port, void* buffer, TNotifyEvent handler) {
-  port.SetOnRxChar(handler);
-  { port.InputCount() } -> std::convertible_to<long long>;
-  port.Read(buffer, 1, true);
-};
-
-// WriteString takes the component's byte string, whichever type that is.
-template <class Port>
-auto CommandText(const std::string& text) {
-  if constexpr (requires(Port& port) { port.WriteString(text); })
-    return text;
-  else
-    return QByteArray::fromStdString(text);
-}
-
-template <class Port>
 class ComponentSide final : public Side {
  public:
-  explicit ComponentSide() { port_.SetOnRxChar(TNotifyEvent(this, &ComponentSide::RxChar)); }
+  ComponentSide() { port_.SetOnRxChar(TNotifyEvent(this, &ComponentSide::RxChar)); }
 
   std::string Name() const override { return "TComPort"; }
 
@@ -52,14 +30,14 @@ class ComponentSide final : public Side {
 
   void RoundTrips(const Exchange& exchange, int count, std::vector<double>* latencies) override {
     RoundTripLog log(exchange, count, latencies);
-    const auto command = CommandText<Port>(exchange.command);
+    const std::string& command = exchange.command;
     LoopRun run;
     onData_ = [&] {
       // As the level tool reads: what InputCount reports, at most 256
       // bytes per Read.
       char buffer[256];
-      for (long long waiting = port_.InputCount(); waiting > 0;) {
-        const int chunk = static_cast<int>(std::min<long long>(waiting, sizeof buffer));
+      for (int waiting = port_.InputCount(); waiting > 0;) {
+        const int chunk = std::min<int>(waiting, static_cast<int>(sizeof buffer));
         port_.Read(buffer, chunk, true);
         waiting -= chunk;
         if (!log.Received(buffer, static_cast<size_t>(chunk))) continue;
@@ -81,8 +59,8 @@ class ComponentSide final : public Side {
     StreamCheck check(total);
     LoopRun run;
     onData_ = [&] {
-      for (long long waiting = port_.InputCount(); waiting > 0;) {
-        const int chunk = static_cast<int>(std::min<long long>(waiting, sizeof buffer_));
+      for (int waiting = port_.InputCount(); waiting > 0;) {
+        const int chunk = std::min<int>(waiting, static_cast<int>(sizeof buffer_));
         port_.Read(buffer_, chunk, true);
         waiting -= chunk;
         check.Received(buffer_, static_cast<size_t>(chunk));
@@ -98,21 +76,13 @@ class ComponentSide final : public Side {
     if (onData_) onData_();
   }
 
-  Port port_;
+  TComPort port_;
   std::function<void()> onData_;
   uint8_t buffer_[65536];
 };
 
-template <class Port>
-std::unique_ptr<Side> MakeSide() {
-  if constexpr (HasTransfer<Port>)
-    return std::make_unique<ComponentSide<Port>>();
-  else
-    return nullptr;
-}
-
 }  // namespace
 
-std::unique_ptr<Side> MakeComponentSide() { return MakeSide<TComPort>(); }
+std::unique_ptr<Side> MakeComponentSide() { return std::make_unique<ComponentSide>(); }
 
 }  // namespace bench

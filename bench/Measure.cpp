@@ -70,7 +70,10 @@ Usage OtherThreadsUsage() {
     total.involuntarySwitches += task.involuntarySwitches;
   }
   closedir(dir);
-  total.cpuSeconds = CpuClockSeconds(CLOCK_PROCESS_CPUTIME_ID) - CpuClockSeconds(CLOCK_THREAD_CPUTIME_ID);
+  // The own clock first: read the other way round, the time spent between
+  // the two reads would make the figure negative.
+  const double own = CpuClockSeconds(CLOCK_THREAD_CPUTIME_ID);
+  total.cpuSeconds = CpuClockSeconds(CLOCK_PROCESS_CPUTIME_ID) - own;
   return total;
 }
 

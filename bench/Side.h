@@ -76,7 +76,7 @@ class Side {
   virtual void Receive(uint64_t total) = 0;
 };
 
-std::unique_ptr<Side> MakeComponentSide();  // null when not built
+std::unique_ptr<Side> MakeComponentSide();
 std::unique_ptr<Side> MakeQtSide();
 std::unique_ptr<Side> MakeFloorSide();
 

@@ -47,19 +47,17 @@ names=([0]=TComPort [1]=QSerialPort [2]="poll+read")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Instructions of one side's measured round trips: callgrind dumps them at
-# a client request (one file per thread, the far end not collecting); the
-# sum over the threads of that dump.
-instructions() {  # run-name side count -> prints "total dumpfile-prefix"
+# Instructions of one side's measured round trips: callgrind zeroes its
+# counts before them and dumps them after (all threads in one profile, the
+# far end not collecting).
+instructions() {  # run-name side count -> prints "total profile"
   local side=$2 count=$3 out="$work/cg.$1"
-  valgrind --tool=callgrind --separate-threads=yes --callgrind-out-file="$out" \
+  valgrind --tool=callgrind --callgrind-out-file="$out" \
     "$exe" --count-only "$side" --round-trips "$count" --warm-up 100 >"$out.log" 2>&1 || {
     grep -v '^==' "$out.log" | tail -1 >&2
     return 1
   }
-  local total
-  total=$(cat "$out".1-* | awk '/^summary:/ { s += $2 } END { print s + 0 }')
-  echo "$total $out.1"
+  echo "$(awk '/^summary:/ { print $2 }' "$out.1") $out.1"
 }
 
 if ((callgrind)); then
@@ -83,18 +81,27 @@ if ((callgrind)); then
     printf '%s\n' "${perRun[@]}" | sort -n | awk -v name="${names[$i]}" -v n="$count" '
       { v[NR] = $1 / n } END { printf "  %-12s %10.0f %10.0f %10.0f\n", name, v[int((NR + 1) / 2)], v[1], v[NR] }'
     if [ "$side" = ours ]; then
-      ourPrefix=$prefix
+      ourProfile=$prefix
     fi
   done
-  if [ -n "${ourPrefix:-}" ]; then
+  if [ -n "${ourProfile:-}" ]; then
     echo
-    echo "where TComPort's round trip spends them (last run, per thread, exclusive):"
-    for file in "$ourPrefix"-*; do
-      total=$(awk '/^summary:/ { print $2 }' "$file")
-      echo "--- thread ${file##*-}: $(awk -v t="$total" -v n="$count" 'BEGIN { printf "%.0f", t / n }') per round trip"
-      callgrind_annotate --inclusive=no --threshold=99 "$file" 2>/dev/null |
-        awk '/file:function/ { on = 1; next } on && NF && !/^-/ { print; if (++n == 25) exit }'
-    done
+    echo "where TComPort's round trip spends them (last run, instructions per round trip, exclusive;"
+    echo "frames still running when the counts were dumped show their inclusive cost: main is the"
+    echo "user-interface thread, start_thread the port's event thread)"
+    callgrind_annotate --inclusive=no --threshold=100 "$ourProfile" 2>/dev/null |
+      awk -v n="$count" '/file:function/ { on = 1; getline; next }
+        on && !NF { exit }
+        on { sub(/^ +/, ""); c = $1; gsub(",", "", c); sub(/^[^ ]+ +\([^)]*\) +/, ""); sub(/\[.*\//, "[")
+             printf "%8.0f  %s\n", c / n, $0; if (++k == 40) exit }' || true
+    echo
+    echo "the same, inclusive, for the component, its device and the class library:"
+    callgrind_annotate --inclusive=yes --threshold=100 "$ourProfile" 2>/dev/null |
+      awk -v n="$count" '/file:function/ { on = 1; getline; next }
+        on && !NF { exit }
+        on { sub(/^ +/, ""); c = $1; gsub(",", "", c); sub(/^[^ ]+ +\([^)]*\) +/, ""); sub(/ \[[^]]*\]$/, "")
+             sub(/^[^:]*:/, ""); if ($0 ~ /^(TCustomComPort|TComThread|TThread|TApplication|platform::|\(anonymous namespace\)::Synchronized)/)
+             printf "%8.0f  %s\n", c / n, substr($0, 1, 110) }' | head -30 || true
   fi
 fi
 

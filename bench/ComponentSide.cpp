@@ -17,7 +17,7 @@ class ComponentSide final : public Side {
 
   std::string Name() const override { return "TComPort"; }
 
-  void Open(const std::string &path) override {
+  void Open(const std::string& path) override {
     port_.SetDeviceName(QString::fromStdString(path));
     port_.SetBaudRate(br115200);
     port_.SetDataBits(db8);
@@ -28,9 +28,9 @@ class ComponentSide final : public Side {
 
   void Close() override { port_.Close(); }
 
-  void RoundTrips(const Exchange &exchange, int count, std::vector<double> *latencies) override {
+  void RoundTrips(const Exchange& exchange, int count, std::vector<double>* latencies) override {
     RoundTripLog log(exchange, count, latencies);
-    const std::string &command = exchange.command;
+    const std::string& command = exchange.command;
     LoopRun run;
     onData_ = [&] {
       // As the level tool reads: what InputCount reports, at most 256
@@ -72,7 +72,7 @@ class ComponentSide final : public Side {
   }
 
  private:
-  void RxChar(TObject *) {
+  void RxChar(TObject*) {
     if (onData_) onData_();
   }
 

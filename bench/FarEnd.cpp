@@ -57,7 +57,7 @@ void FarEnd::Start(void (FarEnd::*body)()) {
     started.set_value(CurrentThreadId());
     try {
       (this->*body)();
-    } catch (const std::exception &e) {
+    } catch (const std::exception& e) {
       error_ = e.what();
     }
   });
@@ -75,7 +75,7 @@ void FarEnd::Stop() {
 
 Usage FarEnd::ThreadUsageNow() const {
   clockid_t clock{};
-  pthread_getcpuclockid(const_cast<std::thread &>(thread_).native_handle(), &clock);
+  pthread_getcpuclockid(const_cast<std::thread&>(thread_).native_handle(), &clock);
   return ThreadUsage(tid_, clock);
 }
 

@@ -22,8 +22,8 @@ class FarEnd {
  public:
   explicit FarEnd(int master);
   ~FarEnd();  // stops and joins
-  FarEnd(const FarEnd &) = delete;
-  FarEnd &operator=(const FarEnd &) = delete;
+  FarEnd(const FarEnd&) = delete;
+  FarEnd& operator=(const FarEnd&) = delete;
 
   // Answers each command (bytes up to and including 'terminator') with 'reply'.
   void StartResponder(std::string reply, char terminator);

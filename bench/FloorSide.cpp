@@ -14,7 +14,7 @@
 namespace bench {
 namespace {
 
-[[noreturn]] void Fail(const char *what) {
+[[noreturn]] void Fail(const char* what) {
   throw std::runtime_error(std::string("floor ") + what + ": " + std::strerror(errno));
 }
 
@@ -23,7 +23,7 @@ class FloorSide final : public Side {
   ~FloorSide() override { Close(); }
   std::string Name() const override { return "poll+read"; }
 
-  void Open(const std::string &path) override {
+  void Open(const std::string& path) override {
     fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) Fail("open");
     termios tio{};
@@ -38,9 +38,9 @@ class FloorSide final : public Side {
     fd_ = -1;
   }
 
-  void RoundTrips(const Exchange &exchange, int count, std::vector<double> *latencies) override {
+  void RoundTrips(const Exchange& exchange, int count, std::vector<double>* latencies) override {
     RoundTripLog log(exchange, count, latencies);
-    const std::string &command = log.Command();
+    const std::string& command = log.Command();
     char buffer[256];
     while (!log.Done()) {
       log.Sent();

@@ -23,7 +23,7 @@ double CpuClockSeconds(clockid_t clock) {
 }
 
 // voluntary_ctxt_switches and nonvoluntary_ctxt_switches of one task.
-bool ReadTaskSwitches(const std::string &statusPath, Usage &usage) {
+bool ReadTaskSwitches(const std::string& statusPath, Usage& usage) {
   std::ifstream in(statusPath);
   if (!in) return false;
   std::string key;
@@ -60,9 +60,9 @@ Usage ThreadUsage(pid_t tid, clockid_t cpuClock) {
 Usage OtherThreadsUsage() {
   const std::string self = std::to_string(CurrentThreadId());
   Usage total;
-  DIR *dir = opendir("/proc/self/task");
+  DIR* dir = opendir("/proc/self/task");
   if (dir == nullptr) return total;
-  while (dirent *entry = readdir(dir)) {
+  while (dirent* entry = readdir(dir)) {
     if (entry->d_name[0] == '.' || self == entry->d_name) continue;
     Usage task;
     if (!ReadTaskSwitches(std::string("/proc/self/task/") + entry->d_name + "/status", task)) continue;
@@ -84,7 +84,7 @@ double Percentile(std::vector<double> samples, double q) {
   return samples[std::clamp<size_t>(rank, 1, samples.size()) - 1];
 }
 
-void TraceMark(const char *text) {
+void TraceMark(const char* text) {
   // The result is the point: EBADF, with the text in the trace.
   [[maybe_unused]] const ssize_t ignored = write(-1, text, std::strlen(text));
 }

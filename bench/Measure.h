@@ -24,7 +24,7 @@ struct Usage {
   long involuntarySwitches = 0;
 
   long Switches() const { return voluntarySwitches + involuntarySwitches; }
-  Usage operator-(const Usage &other) const {
+  Usage operator-(const Usage& other) const {
     return {cpuSeconds - other.cpuSeconds, voluntarySwitches - other.voluntarySwitches,
             involuntarySwitches - other.involuntarySwitches};
   }
@@ -46,6 +46,6 @@ double Percentile(std::vector<double> samples, double q);
 
 // Leaves a mark in a system-call trace: a write to an invalid descriptor
 // that fails at once and names the mark, so a trace can be cut at it.
-void TraceMark(const char *text);
+void TraceMark(const char* text);
 
 }  // namespace bench

@@ -13,7 +13,7 @@
 namespace bench {
 namespace {
 
-[[noreturn]] void Fail(const std::string &what) {
+[[noreturn]] void Fail(const std::string& what) {
   throw std::runtime_error(what + ": " + std::strerror(errno));
 }
 

@@ -11,11 +11,11 @@ class Pty {
   // Throws std::runtime_error when no pair can be made.
   Pty();
   ~Pty();
-  Pty(const Pty &) = delete;
-  Pty &operator=(const Pty &) = delete;
+  Pty(const Pty&) = delete;
+  Pty& operator=(const Pty&) = delete;
 
   int Master() const { return master_; }  // non-blocking
-  const std::string &SlavePath() const { return slavePath_; }
+  const std::string& SlavePath() const { return slavePath_; }
 
   // Between two sides: lifts the exclusive mode the last one set, drops
   // whatever is left in both directions and puts the slave back in raw mode.

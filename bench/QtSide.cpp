@@ -13,7 +13,7 @@ class QtSide final : public Side {
  public:
   std::string Name() const override { return "QSerialPort"; }
 
-  void Open(const std::string &path) override {
+  void Open(const std::string& path) override {
     port_.setPortName(QString::fromStdString(path));
     if (!port_.open(QIODevice::ReadWrite))
       throw std::runtime_error("QSerialPort: " + port_.errorString().toStdString());
@@ -35,7 +35,7 @@ class QtSide final : public Side {
     port_.close();
   }
 
-  void RoundTrips(const Exchange &exchange, int count, std::vector<double> *latencies) override {
+  void RoundTrips(const Exchange& exchange, int count, std::vector<double>* latencies) override {
     RoundTripLog log(exchange, count, latencies);
     LoopRun run;
     onData_ = [&] {
@@ -59,7 +59,7 @@ class QtSide final : public Side {
     LoopRun run;
     onData_ = [&] {
       qint64 n;
-      while ((n = port_.read(reinterpret_cast<char *>(buffer_), sizeof buffer_)) > 0)
+      while ((n = port_.read(reinterpret_cast<char*>(buffer_), sizeof buffer_)) > 0)
         check.Received(buffer_, static_cast<size_t>(n));
       if (check.Done()) run.Finish();
     };
@@ -68,9 +68,9 @@ class QtSide final : public Side {
   }
 
  private:
-  void Send(RoundTripLog &log) {
+  void Send(RoundTripLog& log) {
     log.Sent();
-    const std::string &command = log.Command();
+    const std::string& command = log.Command();
     if (port_.write(command.data(), static_cast<qint64>(command.size())) !=
         static_cast<qint64>(command.size()))
       throw std::runtime_error("QSerialPort write: " + port_.errorString().toStdString());

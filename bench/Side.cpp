@@ -10,7 +10,7 @@
 
 namespace bench {
 
-bool RoundTripLog::Received(const char *data, size_t count) {
+bool RoundTripLog::Received(const char* data, size_t count) {
   received_.append(data, count);
   if (received_.size() < exchange_.reply.size()) return false;
   const Clock::time_point now = Clock::now();
@@ -22,7 +22,7 @@ bool RoundTripLog::Received(const char *data, size_t count) {
   return true;
 }
 
-void StreamCheck::Received(const uint8_t *data, size_t count) {
+void StreamCheck::Received(const uint8_t* data, size_t count) {
   if (count == 0) return;
   if (data[0] != PatternByte(received_) || data[count - 1] != PatternByte(received_ + count - 1))
     throw std::runtime_error("streamed data out of order at byte " + std::to_string(received_));
@@ -37,7 +37,7 @@ struct LoopRun::State {
 };
 
 namespace {
-LoopRun *current = nullptr;
+LoopRun* current = nullptr;
 }
 
 LoopRun::LoopRun() : d(std::make_unique<State>()) {}
@@ -45,9 +45,9 @@ LoopRun::~LoopRun() {
   if (current == this) current = nullptr;
 }
 
-LoopRun *LoopRun::Current() { return current; }
+LoopRun* LoopRun::Current() { return current; }
 
-void LoopRun::Exec(std::chrono::milliseconds limit, const char *what) {
+void LoopRun::Exec(std::chrono::milliseconds limit, const char* what) {
   d->error.clear();
   d->finished = false;
   QTimer watchdog;
@@ -57,7 +57,7 @@ void LoopRun::Exec(std::chrono::milliseconds limit, const char *what) {
                      [this, what] { Fail(std::string(what) + ": no end within the time limit"); });
     watchdog.start(limit);
   }
-  LoopRun *outer = current;
+  LoopRun* outer = current;
   current = this;
   d->loop.exec();
   current = outer;
@@ -69,14 +69,14 @@ void LoopRun::Finish() {
   d->loop.quit();
 }
 
-void LoopRun::Fail(const std::string &why) {
+void LoopRun::Fail(const std::string& why) {
   if (d->error.empty()) d->error = why;
   d->loop.quit();
 }
 
 void RouteExceptionsToRuns() {
-  Application->OnException = TExceptionEvent::Bind([](TObject *, const Exception &e) {
-    if (LoopRun *run = LoopRun::Current())
+  Application->OnException = TExceptionEvent::Bind([](TObject*, const Exception& e) {
+    if (LoopRun* run = LoopRun::Current())
       run->Fail(e.Message());
     else
       std::fprintf(stderr, "error outside a measurement: %s\n", e.Message().c_str());

@@ -24,10 +24,10 @@ struct Exchange {
 // Collects the bytes of one reply after another and times each exchange.
 class RoundTripLog {
  public:
-  RoundTripLog(const Exchange &exchange, int count, std::vector<double> *latencies)
+  RoundTripLog(const Exchange& exchange, int count, std::vector<double>* latencies)
       : exchange_(exchange), remaining_(count), latencies_(latencies) {}
 
-  const std::string &Command() const { return exchange_.command; }
+  const std::string& Command() const { return exchange_.command; }
   size_t ReplySize() const { return exchange_.reply.size(); }
   bool Done() const { return remaining_ == 0; }
 
@@ -36,12 +36,12 @@ class RoundTripLog {
   // Adds received bytes; true when they complete the reply, which is then
   // compared with the expected one (std::runtime_error when it differs or
   // more came than was asked for).
-  bool Received(const char *data, size_t count);
+  bool Received(const char* data, size_t count);
 
  private:
-  const Exchange &exchange_;
+  const Exchange& exchange_;
   int remaining_;
-  std::vector<double> *latencies_;
+  std::vector<double>* latencies_;
   Clock::time_point sentAt_;
   std::string received_;
 };
@@ -51,7 +51,7 @@ class RoundTripLog {
 class StreamCheck {
  public:
   explicit StreamCheck(uint64_t total) : total_(total) {}
-  void Received(const uint8_t *data, size_t count);
+  void Received(const uint8_t* data, size_t count);
   bool Done() const { return received_ >= total_; }
 
  private:
@@ -64,12 +64,12 @@ class Side {
   virtual ~Side() = default;
   virtual std::string Name() const = 0;
 
-  virtual void Open(const std::string &path) = 0;
+  virtual void Open(const std::string& path) = 0;
   virtual void Close() = 0;
 
   // Runs 'count' exchanges one after the other; each latency (sent to
   // reply complete, in microseconds) goes to 'latencies' when given.
-  virtual void RoundTrips(const Exchange &exchange, int count, std::vector<double> *latencies) = 0;
+  virtual void RoundTrips(const Exchange& exchange, int count, std::vector<double>* latencies) = 0;
 
   // Receives 'total' streamed bytes. Only the event-driven sides do.
   virtual bool Streams() const { return true; }
@@ -89,13 +89,13 @@ class LoopRun {
   ~LoopRun();
   // Throws std::runtime_error on Fail(), an exception escaping into the
   // event loop, or the limit passing first.
-  void Exec(std::chrono::milliseconds limit, const char *what);
+  void Exec(std::chrono::milliseconds limit, const char* what);
   void Finish();
-  void Fail(const std::string &why);
+  void Fail(const std::string& why);
 
   // The run in progress, if any (the application's exception handler
   // fails it).
-  static LoopRun *Current();
+  static LoopRun* Current();
 
  private:
   struct State;

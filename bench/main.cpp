@@ -68,7 +68,7 @@ struct SideFigures {
   std::optional<IdleFigures> idle;
 };
 
-RoundTripFigures MeasureRoundTrips(Side &side, Pty &pty, const Options &options, bool countOnly) {
+RoundTripFigures MeasureRoundTrips(Side& side, Pty& pty, const Options& options, bool countOnly) {
   const Exchange exchange;
   pty.Reset();
   side.Open(pty.SlavePath());
@@ -101,7 +101,7 @@ RoundTripFigures MeasureRoundTrips(Side &side, Pty &pty, const Options &options,
           used.voluntarySwitches / n, used.involuntarySwitches / n};
 }
 
-BulkFigures MeasureBulk(Side &side, Pty &pty, const Options &options) {
+BulkFigures MeasureBulk(Side& side, Pty& pty, const Options& options) {
   pty.Reset();
   side.Open(pty.SlavePath());
   FarEnd far(pty.Master());
@@ -120,7 +120,7 @@ BulkFigures MeasureBulk(Side &side, Pty &pty, const Options &options) {
   return {static_cast<double>(options.bulkBytes) / seconds / 1e6, used.cpuSeconds, seconds};
 }
 
-IdleFigures MeasureIdle(Side &side, Pty &pty, const Options &options) {
+IdleFigures MeasureIdle(Side& side, Pty& pty, const Options& options) {
   pty.Reset();
   side.Open(pty.SlavePath());
   Usage used;
@@ -147,7 +147,7 @@ IdleFigures MeasureIdle(Side &side, Pty &pty, const Options &options) {
   return {std::max(0.0, used.cpuSeconds * 1e3), used.Switches()};
 }
 
-SideFigures MeasureSide(Side &side, Pty &pty, const Options &options) {
+SideFigures MeasureSide(Side& side, Pty& pty, const Options& options) {
   SideFigures figures;
   std::fprintf(stderr, "measuring %s ...\n", side.Name().c_str());
   if (options.roundTrip) figures.roundTrip = MeasureRoundTrips(side, pty, options, false);
@@ -158,7 +158,7 @@ SideFigures MeasureSide(Side &side, Pty &pty, const Options &options) {
 
 // ---- report -----------------------------------------------------------
 
-void Row(const char *label, std::optional<double> ours, std::optional<double> theirs, const char *format) {
+void Row(const char* label, std::optional<double> ours, std::optional<double> theirs, const char* format) {
   char a[32] = "-", b[32] = "-", r[32] = "-";
   if (ours) std::snprintf(a, sizeof a, format, *ours);
   if (theirs) std::snprintf(b, sizeof b, format, *theirs);
@@ -167,55 +167,55 @@ void Row(const char *label, std::optional<double> ours, std::optional<double> th
 }
 
 template <class T, class F>
-std::optional<double> Pick(const std::optional<T> &figures, F field) {
+std::optional<double> Pick(const std::optional<T>& figures, F field) {
   if (!figures) return std::nullopt;
   return field(*figures);
 }
 
-void Report(const SideFigures &ours, const SideFigures &theirs, const SideFigures &floor,
-            const Options &options) {
+void Report(const SideFigures& ours, const SideFigures& theirs, const SideFigures& floor,
+            const Options& options) {
   std::printf("\n%-38s %14s %14s %8s\n", "figure", "TComPort", "QSerialPort", "ratio");
-  auto rt = [&](const char *label, auto field, const char *format) {
+  auto rt = [&](const char* label, auto field, const char* format) {
     Row(label, Pick(ours.roundTrip, field), Pick(theirs.roundTrip, field), format);
   };
   if (ours.roundTrip || theirs.roundTrip) {
     std::printf("(a) round trip, %d exchanges of 13 + 33 bytes\n", options.roundTrips);
     rt(
-        "  median (us)", [](auto &f) { return f.medianUs; }, "%.1f");
+        "  median (us)", [](auto& f) { return f.medianUs; }, "%.1f");
     rt(
-        "  p99 (us)", [](auto &f) { return f.p99Us; }, "%.1f");
+        "  p99 (us)", [](auto& f) { return f.p99Us; }, "%.1f");
     rt(
-        "  CPU per round trip (us)", [](auto &f) { return f.cpuUs; }, "%.1f");
+        "  CPU per round trip (us)", [](auto& f) { return f.cpuUs; }, "%.1f");
     rt(
-        "  voluntary switches per round trip", [](auto &f) { return f.voluntarySwitches; }, "%.2f");
+        "  voluntary switches per round trip", [](auto& f) { return f.voluntarySwitches; }, "%.2f");
     rt(
-        "  involuntary switches per round trip", [](auto &f) { return f.involuntarySwitches; }, "%.2f");
+        "  involuntary switches per round trip", [](auto& f) { return f.involuntarySwitches; }, "%.2f");
   }
   if (ours.bulk || theirs.bulk) {
     std::printf("(b) bulk receive, %.0f MiB\n", static_cast<double>(options.bulkBytes) / (1 << 20));
-    auto bulk = [&](const char *label, auto field, const char *format) {
+    auto bulk = [&](const char* label, auto field, const char* format) {
       Row(label, Pick(ours.bulk, field), Pick(theirs.bulk, field), format);
     };
     bulk(
-        "  throughput (MB/s)", [](auto &f) { return f.megabytesPerSecond; }, "%.1f");
+        "  throughput (MB/s)", [](auto& f) { return f.megabytesPerSecond; }, "%.1f");
     bulk(
-        "  CPU (s)", [](auto &f) { return f.cpuSeconds; }, "%.3f");
+        "  CPU (s)", [](auto& f) { return f.cpuSeconds; }, "%.3f");
     bulk(
         "  CPU per MB (ms)",
-        [&](auto &f) { return f.cpuSeconds * 1e3 / (static_cast<double>(options.bulkBytes) / 1e6); }, "%.3f");
+        [&](auto& f) { return f.cpuSeconds * 1e3 / (static_cast<double>(options.bulkBytes) / 1e6); }, "%.3f");
   }
   if (ours.idle || theirs.idle) {
     std::printf("(c) idle open port, %.1f s\n", options.idleSeconds);
-    auto idle = [&](const char *label, auto field, const char *format) {
+    auto idle = [&](const char* label, auto field, const char* format) {
       Row(label, Pick(ours.idle, field), Pick(theirs.idle, field), format);
     };
     idle(
-        "  CPU (ms)", [](auto &f) { return f.cpuMs; }, "%.3f");
+        "  CPU (ms)", [](auto& f) { return f.cpuMs; }, "%.3f");
     idle(
-        "  wake-ups", [](auto &f) { return static_cast<double>(f.wakeUps); }, "%.0f");
+        "  wake-ups", [](auto& f) { return static_cast<double>(f.wakeUps); }, "%.0f");
   }
   if (floor.roundTrip) {
-    const RoundTripFigures &f = *floor.roundTrip;
+    const RoundTripFigures& f = *floor.roundTrip;
     std::printf(
         "floor for (a), bare poll+read loop: median %.1f us, p99 %.1f "
         "us, CPU %.1f us, "
@@ -229,14 +229,14 @@ void Report(const SideFigures &ours, const SideFigures &theirs, const SideFigure
         ours.idle->wakeUps);
 }
 
-std::unique_ptr<Side> MakeSide(const std::string &name) {
+std::unique_ptr<Side> MakeSide(const std::string& name) {
   if (name == "ours") return MakeComponentSide();
   if (name == "qt") return MakeQtSide();
   if (name == "floor") return MakeFloorSide();
   throw std::runtime_error("unknown side \"" + name + "\" (ours, qt or floor)");
 }
 
-Options ParseOptions(const QStringList &arguments) {
+Options ParseOptions(const QStringList& arguments) {
   QCommandLineParser parser;
   parser.setApplicationDescription("Serial component against QSerialPort on one pseudo-terminal pair.");
   parser.addHelpOption();
@@ -253,7 +253,7 @@ Options ParseOptions(const QStringList &arguments) {
   parser.addOptions({roundTrips, warmUp, bulkMib, idleSeconds, phases, sides, countOnly});
   parser.process(arguments);
 
-  auto number = [&](const QCommandLineOption &option) {
+  auto number = [&](const QCommandLineOption& option) {
     bool ok = false;
     const double value = parser.value(option).toDouble(&ok);
     if (!ok || value < 0 || !std::isfinite(value))
@@ -267,14 +267,14 @@ Options ParseOptions(const QStringList &arguments) {
   options.idleSeconds = number(idleSeconds);
   if (options.roundTrips < 1) throw std::runtime_error("--round-trips wants at least 1");
   const QStringList chosen = parser.value(phases).split(',', Qt::SkipEmptyParts);
-  for (const QString &phase : chosen)
+  for (const QString& phase : chosen)
     if (phase != "rt" && phase != "bulk" && phase != "idle")
       throw std::runtime_error("unknown phase \"" + phase.toStdString() + "\" (rt, bulk or idle)");
   options.roundTrip = chosen.contains("rt");
   options.bulk = chosen.contains("bulk");
   options.idle = chosen.contains("idle");
   const QStringList chosenSides = parser.value(sides).split(',', Qt::SkipEmptyParts);
-  for (const QString &side : chosenSides)
+  for (const QString& side : chosenSides)
     if (side != "ours" && side != "qt" && side != "floor")
       throw std::runtime_error("unknown side \"" + side.toStdString() + "\" (ours, qt or floor)");
   options.ours = chosenSides.contains("ours");
@@ -284,7 +284,7 @@ Options ParseOptions(const QStringList &arguments) {
   return options;
 }
 
-int Run(const QStringList &arguments) {
+int Run(const QStringList& arguments) {
   const Options options = ParseOptions(arguments);
   RouteExceptionsToRuns();
   Pty pty;
@@ -308,13 +308,13 @@ int Run(const QStringList &arguments) {
 }  // namespace
 }  // namespace bench
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   // A bench has no window: run without a display.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   TApplication app(argc, argv);
   try {
     return bench::Run(app.arguments());
-  } catch (const std::exception &e) {
+  } catch (const std::exception& e) {
     std::fprintf(stderr, "comport-bench: %s\n", e.what());
     return 1;
   }

@@ -470,6 +470,8 @@ bool LinuxSerialDevice::WaitCommEvent(uint32_t& eventMask, Overlapped& overlappe
   int code = 0;
   if (!CheckUsable(code))
     return Fail(code);
+  if (mask_ == 0)
+    return Fail(EINVAL);  // nothing could ever end this wait
   BlockingCall call(*this);
   const uint64_t generation = maskGeneration_;
   WaitLocked(lock, [&] {

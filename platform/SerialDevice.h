@@ -174,7 +174,10 @@ class SerialDevice {
   virtual bool FlushFileBuffers() = 0;  // drain: returns once all output is sent
 
   // Event mask and wait. SetCommMask wakes a thread blocked in
-  // WaitCommEvent, which then returns true with mask 0. WaitCommEvent may
+  // WaitCommEvent, which then returns true with mask 0. A wait while the
+  // mask is 0 fails at once with EINVAL: no event could ever end it (this
+  // is how a thread stopped between its checks learns it must go).
+  // WaitCommEvent may
   // block the calling thread until an event of the mask occurs (the Linux
   // backend does: it returns true with the bits), or return false with
   // kErrorIoPending and set overlapped.hEvent later (Win32 style); callers

@@ -49,7 +49,10 @@ TEST(FakeSerialDevice, BlockingWaitEndsByEventMaskChangeAndClose) {
   dev.SetCommMask(0);
   waiter.join();
   EXPECT_EQ(got, 0u);
+  EXPECT_FALSE(dev.WaitCommEvent(got, ov)) << "an empty mask fails the wait at once";
+  EXPECT_EQ(platform::GetLastError(), EINVAL);
 
+  ASSERT_TRUE(dev.SetCommMask(EV_RXCHAR));
   waiter = std::thread([&] { EXPECT_TRUE(dev.WaitCommEvent(got, ov)); });
   dev.AwaitWaiter();
   dev.Close();

@@ -364,6 +364,10 @@ class FakeSerialDevice : public platform::SerialDevice {
       platform::SetLastError(code);
       return false;
     }
+    if (mask_ == 0) {
+      platform::SetLastError(EINVAL);  // as the Linux device: nothing could end this wait
+      return false;
+    }
     eventMask = 0;
     if (waitStyle_ == WaitStyle::Pending) {
       const uint32_t hit = events_ & mask_;

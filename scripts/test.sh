@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: the default build, then under
-# AddressSanitizer + UndefinedBehaviorSanitizer. Fails when a test fails.
+# AddressSanitizer + UndefinedBehaviorSanitizer, then under ThreadSanitizer.
+# Fails when a test fails. The ThreadSanitizer run leaves out the main
+# window's widget tests: the tool itself runs on one thread, and Qt's own
+# worker threads (image conversion), which are not instrumented, would be
+# reported as races. QL75N_TEST_PRESETS chooses other presets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh build
 
-presets=(${QL75N_TEST_PRESETS:-default asan})
+presets=(${QL75N_TEST_PRESETS:-default asan tsan})
 for preset in "${presets[@]}"; do
   echo "=== $preset ==="
   cmake --preset "$preset" >/dev/null

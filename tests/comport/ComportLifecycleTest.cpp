@@ -11,24 +11,6 @@
 
 using namespace comporttest;
 
-namespace {
-
-const std::string kOpenPortError = "Can't perform this operation on an open port";
-const std::string kClosedPortError = "Can't perform this operation on a closed port";
-
-template <class F>
-EComError CatchComError(F&& f) {
-  try {
-    f();
-  } catch (const EComError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no EComError";
-  return EComError(-1, "");
-}
-
-}  // namespace
-
 TEST(ComportLifecycle, NewPortDefaults) {
   TComPort port;
   EXPECT_FALSE(port.Active());

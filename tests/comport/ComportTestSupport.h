@@ -27,6 +27,21 @@ namespace comporttest {
 using testsupport::FakeSerialDevice;
 using Op = FakeSerialDevice::Op;
 
+inline const std::string kOpenPortError = "Can't perform this operation on an open port";
+inline const std::string kClosedPortError = "Can't perform this operation on a closed port";
+
+// The EComError that f raises (a test failure when it raises none).
+template <class F>
+EComError CatchComError(F&& f) {
+  try {
+    f();
+  } catch (const EComError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no EComError";
+  return EComError(-1, "");
+}
+
 // A TComPort whose opens hand out a fresh device double each time.
 struct FakePort {
   TComPort port;

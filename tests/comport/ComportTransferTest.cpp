@@ -11,19 +11,6 @@ using namespace comporttest;
 
 namespace {
 
-const std::string kClosedPortError = "Can't perform this operation on a closed port";
-
-template <class F>
-EComError CatchComError(F&& f) {
-  try {
-    f();
-  } catch (const EComError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no EComError";
-  return EComError(-1, "");
-}
-
 // One transfer event as seen by a handler.
 struct TransferEvent {
   std::string name;

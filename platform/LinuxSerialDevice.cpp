@@ -30,7 +30,30 @@ constexpr uint8_t kOneAndHalfStopBits = 1;
 // A limit beyond any practical wait, so deadlines never overflow the clock.
 constexpr uint64_t kLongestTimeoutMs = uint64_t{1} << 40;
 
+// The most one read from the kernel asks for: a terminal's line discipline
+// never holds more than this for the reader.
+constexpr size_t kReadChunk = 4096;
+
 bool IsGone(int code) { return IsDeviceGone(code); }
+
+// Removes the zero bytes from p[0, n) in place; returns how many are left.
+size_t DropNulls(char* p, size_t n) {
+  char* const end = p + n;
+  char* to = static_cast<char*>(std::memchr(p, '\0', n));
+  if (to == nullptr)
+    return n;
+  const char* from = to + 1;
+  for (;;) {
+    const char* zero = static_cast<const char*>(std::memchr(from, '\0', static_cast<size_t>(end - from)));
+    const char* stop = zero != nullptr ? zero : end;
+    std::memmove(to, from, static_cast<size_t>(stop - from));
+    to += stop - from;
+    if (zero == nullptr)
+      break;
+    from = zero + 1;
+  }
+  return static_cast<size_t>(to - p);
+}
 
 // Modem-line ioctls fail like this on devices that have no modem lines
 // (pseudo-terminals): there is nothing to drive, which is no error.
@@ -402,8 +425,7 @@ bool LinuxSerialDevice::PurgeComm(uint32_t flags) {
   if (flags & PURGE_RXCLEAR) {
     if (::tcflush(fd_, TCIFLUSH) != 0)
       return Fail(errno);
-    input_.clear();
-    inputHead_ = 0;
+    input_.Clear();
   }
   ChangedLocked();
   return true;
@@ -707,7 +729,8 @@ void LinuxSerialDevice::PollOnceLocked(Lock& lock) {
 }
 
 // Moves what the kernel holds into the input queue, as the driver's receive
-// interrupt would, noting the events, and serves pending reads.
+// interrupt would, noting the events, and serves pending reads. The bytes
+// go from the kernel straight into the queue, a whole read at a time.
 void LinuxSerialDevice::ReceiveLocked() {
   if (closed_ || hungUp_)
     return;
@@ -715,15 +738,14 @@ void LinuxSerialDevice::ReceiveLocked() {
   const bool dropNulls = kept_ && (kept_->Flags & fNull);
   const uint64_t threshold = (uint64_t{inQueueSize_} * 4 + 4) / 5;  // 80 %, rounded up
   bool received = false;
-  uint32_t events = 0;
-  char chunk[4096];
   for (;;) {
-    const size_t queued = QueuedLocked();
+    const size_t before = QueuedLocked();
     const size_t capacity = QueueCapacityLocked();
-    if (queued >= capacity)
+    if (before >= capacity)
       break;
-    const size_t room = std::min(sizeof chunk, capacity - queued);
-    const ssize_t n = ::read(fd_, chunk, room);
+    const size_t room = std::min(kReadChunk, capacity - before);
+    char* const to = input_.Reserve(room);
+    const ssize_t n = ::read(fd_, to, room);
     if (n < 0) {
       const int error = errno;
       if (error == EINTR)
@@ -737,18 +759,11 @@ void LinuxSerialDevice::ReceiveLocked() {
       break;
     }
     received = true;
-    if (inputHead_ > 0 && inputHead_ >= input_.size() / 2) {
-      input_.erase(0, inputHead_);
-      inputHead_ = 0;
-    }
-    const size_t before = QueuedLocked();
-    for (ssize_t i = 0; i < n; ++i) {
-      if (dropNulls && chunk[i] == '\0')
-        continue;
-      if (chunk[i] == eventChar)
-        events |= EV_RXFLAG;
-      input_.push_back(chunk[i]);
-    }
+    const size_t kept = dropNulls ? DropNulls(to, static_cast<size_t>(n)) : static_cast<size_t>(n);
+    input_.Commit(kept);
+    uint32_t events = 0;
+    if (kept > 0 && std::memchr(to, eventChar, kept) != nullptr)
+      events |= EV_RXFLAG;
     const size_t after = QueuedLocked();
     if (after > before)
       events |= EV_RXCHAR;
@@ -981,15 +996,31 @@ int LinuxSerialDevice::PollTimeoutLocked(Clock::time_point now) const {
 uint32_t LinuxSerialDevice::QueueCapacityLocked() const { return inQueueSize_; }
 
 void LinuxSerialDevice::TakeLocked(char* to, size_t n) {
-  std::memcpy(to, input_.data() + inputHead_, n);
-  inputHead_ += n;
-  if (inputHead_ == input_.size()) {
-    input_.clear();
-    inputHead_ = 0;
+  input_.Take(to, n);
+  if (input_.Size() == 0) {
     // The reader has taken every byte: a pending "characters received"
     // would only announce bytes that are already gone.
     history_ &= ~EV_RXCHAR;
   }
+}
+
+char* LinuxSerialDevice::InputQueue::Reserve(size_t n) {
+  if (bytes_.size() - tail_ < n && head_ > 0) {
+    // Only what is still unread moves, and only when the end is reached.
+    std::memmove(bytes_.data(), bytes_.data() + head_, tail_ - head_);
+    tail_ -= head_;
+    head_ = 0;
+  }
+  if (bytes_.size() - tail_ < n)
+    bytes_.resize(tail_ + n);
+  return bytes_.data() + tail_;
+}
+
+void LinuxSerialDevice::InputQueue::Take(char* to, size_t n) {
+  std::memcpy(to, bytes_.data() + head_, n);
+  head_ += n;
+  if (head_ == tail_)
+    Clear();
 }
 
 // A call that completed at once wakes the poller only when it made a wait

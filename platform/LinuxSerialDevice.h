@@ -38,6 +38,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/SerialDevice.h"
 #include "platform/Termios2.h"
@@ -100,6 +101,25 @@ class LinuxSerialDevice final : public SerialDevice {
     Clock::time_point intervalDeadline{};
   };
 
+  // The bytes received and not yet read, kept in one block: the kernel's
+  // bytes are read straight into the free space behind the unread ones, and
+  // the block starts over whenever the reader has taken everything.
+  class InputQueue {
+   public:
+    size_t Size() const { return tail_ - head_; }
+    // Free space for at least 'n' more bytes behind the unread ones.
+    char* Reserve(size_t n);
+    // Adds the 'n' bytes just written at the start of the reserved space.
+    void Commit(size_t n) { tail_ += n; }
+    void Take(char* to, size_t n);
+    void Clear() { head_ = tail_ = 0; }
+
+   private:
+    std::vector<char> bytes_;
+    size_t head_ = 0;  // bytes_[head_, tail_) are the unread bytes
+    size_t tail_ = 0;
+  };
+
   LinuxSerialDevice(int fd, int wakeFd);
 
   // Calls that block without the mutex are counted, so Close can wait for
@@ -135,7 +155,7 @@ class LinuxSerialDevice final : public SerialDevice {
   bool IsQueuedLocked(const Overlapped& overlapped) const;
   int PollTimeoutLocked(Clock::time_point now) const;
   uint32_t QueueCapacityLocked() const;
-  size_t QueuedLocked() const { return input_.size() - inputHead_; }
+  size_t QueuedLocked() const { return input_.Size(); }
   void TakeLocked(char* to, size_t n);
   void ChangedLocked();  // wakes the poller and the waiting threads
   void WakeForNewEventsLocked(uint32_t historyBefore);
@@ -178,9 +198,8 @@ class LinuxSerialDevice final : public SerialDevice {
   uint32_t history_ = 0;  // events of the mask that occurred since the last wait
   uint32_t lineErrors_ = 0;
 
-  // The emulated input queue: input_[inputHead_..] are the unread bytes.
-  std::string input_;
-  size_t inputHead_ = 0;
+  // The emulated input queue.
+  InputQueue input_;
 
   std::list<Transfer> reads_;
   std::list<Transfer> writes_;

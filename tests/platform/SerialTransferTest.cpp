@@ -154,10 +154,38 @@ TEST_F(SerialTransferTest, NullBytesAreDroppedOnlyWhenAsked) {
   ASSERT_TRUE(device->GetCommState(dcb));
   dcb.Flags |= fNull;
   ASSERT_TRUE(device->SetCommState(dcb));
-  ASSERT_TRUE(pty.Send(sent));
+  ASSERT_TRUE(pty.Send(std::string("\0a\0\0bc\0", 7)));
   ASSERT_EQ(Wait().events, EV_RXCHAR);
-  EXPECT_EQ(Status().cbInQue, 2u);
-  EXPECT_EQ(Read(2).bytes, "ab");
+  EXPECT_EQ(Status().cbInQue, 3u);
+  EXPECT_EQ(Read(3).bytes, "abc");
+  // Nothing but zero bytes adds nothing; the next byte is all there is.
+  ASSERT_TRUE(pty.Send(std::string("\0\0", 2)));
+  ASSERT_TRUE(pty.Send("d"));
+  ASSERT_EQ(Wait().events, EV_RXCHAR);
+  EXPECT_EQ(Status().cbInQue, 1u);
+  EXPECT_EQ(Read(1).bytes, "d");
+}
+
+TEST_F(SerialTransferTest, PartialReadsAndRefillsKeepTheOrder) {
+  ASSERT_TRUE(device->SetupComm(10, 10));
+  ASSERT_TRUE(device->SetCommMask(EV_RXCHAR));
+  std::string all;
+  for (int i = 0; i < 40; ++i)
+    all.push_back(static_cast<char>('a' + i % 26));
+  std::string got;
+  size_t sent = 0;
+  // Each round leaves bytes unread, so new ones land behind them.
+  while (got.size() < all.size()) {
+    if (sent < all.size()) {
+      ASSERT_TRUE(pty.Send(all.substr(sent, 7)));
+      sent += std::min<size_t>(7, all.size() - sent);
+      ASSERT_EQ(Wait().events, EV_RXCHAR);
+    }
+    const ReadResult r = Read(std::min<uint32_t>(3, static_cast<uint32_t>(sent - got.size())));
+    ASSERT_TRUE(r.ok);
+    got += r.bytes;
+  }
+  EXPECT_EQ(got, all);
 }
 
 TEST_F(SerialTransferTest, MaskChangeAndCloseWakeABlockedWait) {

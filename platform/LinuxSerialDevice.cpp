@@ -154,6 +154,8 @@ std::shared_ptr<LinuxSerialDevice> LinuxSerialDevice::Open(const std::string& na
 }
 
 LinuxSerialDevice::LinuxSerialDevice(int fd, int wakeFd) : fd_(fd), wakeFd_(wakeFd) {
+  reads_.reserve(2);
+  writes_.reserve(2);
   int lines = 0;
   hasModemLines_ = ::ioctl(fd_, TIOCMGET, &lines) == 0;
   hasCounters_ = ::ioctl(fd_, TIOCGICOUNT, &counters_) == 0;
@@ -829,7 +831,7 @@ void LinuxSerialDevice::HangUpLocked() {
 // total limit of multiplier * count + constant, and the special forms of an
 // interval of MAXDWORD: with no totals, return at once with what is there;
 // with a finite constant, return as soon as any byte is there.
-void LinuxSerialDevice::StartReadLocked(Transfer& t, Clock::time_point now) const {
+void LinuxSerialDevice::StartReadLocked(Transfer& t) const {
   t.started = true;
   const COMMTIMEOUTS& to = timeouts_;
   uint64_t total = 0;
@@ -848,30 +850,30 @@ void LinuxSerialDevice::StartReadLocked(Transfer& t, Clock::time_point now) cons
   }
   t.totalMs = std::min(total, kLongestTimeoutMs);
   if (t.totalMs)
-    t.totalDeadline = now + std::chrono::milliseconds(t.totalMs);
+    t.totalDeadline = Clock::now() + std::chrono::milliseconds(t.totalMs);
 }
 
-void LinuxSerialDevice::StartWriteLocked(Transfer& t, Clock::time_point now) const {
+void LinuxSerialDevice::StartWriteLocked(Transfer& t) const {
   t.started = true;
   const uint64_t total =
       uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * t.count + timeouts_.WriteTotalTimeoutConstant;
   t.totalMs = std::min(total, kLongestTimeoutMs);
   if (t.totalMs)
-    t.totalDeadline = now + std::chrono::milliseconds(t.totalMs);
+    t.totalDeadline = Clock::now() + std::chrono::milliseconds(t.totalMs);
 }
 
 void LinuxSerialDevice::ServeReadsLocked() {
   while (!reads_.empty()) {
     Transfer& t = reads_.front();
-    const Clock::time_point now = Clock::now();
     if (!t.started)
-      StartReadLocked(t, now);
+      StartReadLocked(t);
     const size_t n = std::min<size_t>(QueuedLocked(), t.count - t.done);
     if (n > 0) {
       TakeLocked(t.buffer + t.done, n);
       t.done += static_cast<uint32_t>(n);
+      // The clock is read only for a read that has an interval limit.
       if (t.intervalMs)
-        t.intervalDeadline = now + std::chrono::milliseconds(t.intervalMs);
+        t.intervalDeadline = Clock::now() + std::chrono::milliseconds(t.intervalMs);
     }
     if (t.done == t.count || t.immediate || (t.returnOnAny && t.done > 0)) {
       EndTransferLocked(reads_, reads_.begin(), 0);
@@ -885,7 +887,7 @@ void LinuxSerialDevice::ServeWritesLocked() {
   while (!writes_.empty() && !hungUp_) {
     Transfer& t = writes_.front();
     if (!t.started)
-      StartWriteLocked(t, Clock::now());
+      StartWriteLocked(t);
     int error = 0;
     while (t.done < t.count) {
       const ssize_t n = ::write(fd_, t.buffer + t.done, t.count - t.done);
@@ -949,7 +951,7 @@ void LinuxSerialDevice::ExpireLocked(Clock::time_point now) {
   }
 }
 
-void LinuxSerialDevice::EndTransferLocked(std::list<Transfer>& queue, std::list<Transfer>::iterator it,
+void LinuxSerialDevice::EndTransferLocked(std::vector<Transfer>& queue, std::vector<Transfer>::iterator it,
                                           int code) {
   Overlapped* overlapped = it->overlapped;
   overlapped->InternalHigh = it->done;
@@ -960,7 +962,7 @@ void LinuxSerialDevice::EndTransferLocked(std::list<Transfer>& queue, std::list<
   changed_.notify_all();
 }
 
-void LinuxSerialDevice::EndAllLocked(std::list<Transfer>& queue, int code) {
+void LinuxSerialDevice::EndAllLocked(std::vector<Transfer>& queue, int code) {
   while (!queue.empty())
     EndTransferLocked(queue, queue.begin(), code);
 }

@@ -33,7 +33,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -142,15 +141,14 @@ class LinuxSerialDevice final : public SerialDevice {
   void NoteEventsLocked(uint32_t events) { history_ |= events & mask_; }
   void UpdateCountersLocked();
   void HangUpLocked();
-  void StartReadLocked(Transfer& t, Clock::time_point now) const;
-  void StartWriteLocked(Transfer& t, Clock::time_point now) const;
+  void StartReadLocked(Transfer& t) const;
+  void StartWriteLocked(Transfer& t) const;
   bool HasTransfersLocked() const { return !reads_.empty() || !writes_.empty(); }
   void ServeReadsLocked();
   void ServeWritesLocked();
   void ExpireLocked(Clock::time_point now);
-  void EndTransferLocked(std::list<Transfer>& queue, std::list<Transfer>::iterator it,
-                         int code);
-  void EndAllLocked(std::list<Transfer>& queue, int code);
+  void EndTransferLocked(std::vector<Transfer>& queue, std::vector<Transfer>::iterator it, int code);
+  void EndAllLocked(std::vector<Transfer>& queue, int code);
   void WriteDrainedLocked();
   bool IsQueuedLocked(const Overlapped& overlapped) const;
   int PollTimeoutLocked(Clock::time_point now) const;
@@ -201,8 +199,10 @@ class LinuxSerialDevice final : public SerialDevice {
   // The emulated input queue.
   InputQueue input_;
 
-  std::list<Transfer> reads_;
-  std::list<Transfer> writes_;
+  // The transfers in flight, oldest first. Their storage is kept from one
+  // transfer to the next: issuing one allocates nothing.
+  std::vector<Transfer> reads_;
+  std::vector<Transfer> writes_;
 
   std::thread transferHelper_;
   std::thread drainHelper_;

@@ -1,5 +1,6 @@
 #include "framework/Thread.h"
 
+#include <semaphore.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -38,19 +39,46 @@ void WaitForChangeFrom(std::uint64_t generation) {
 
 EThread SystemError(int code) { return EThread(std::system_category().message(code)); }
 
+// A thread's synchronized calls: it has at most one in flight, since it
+// waits for it, so one record per thread serves them all and nothing is
+// made per call but the posted event. The caller sleeps on a semaphore: one
+// wake-up, and no lock to take again once woken.
+class CallRecord {
+ public:
+  CallRecord() noexcept { sem_init(&done_, 0, 0); }
+  ~CallRecord() { sem_destroy(&done_); }
+  CallRecord(const CallRecord&) = delete;
+  CallRecord& operator=(const CallRecord&) = delete;
+
+  // The last touch of the record by the running side: the caller may
+  // return at once. Hands over the only reference to the error, so the
+  // caller alone may release it.
+  void Finish(std::exception_ptr error) noexcept {
+    error_ = std::move(error);
+    sem_post(&done_);
+  }
+
+  // Blocks until the call has finished; its error, if any.
+  std::exception_ptr Wait() noexcept {
+    while (sem_wait(&done_) != 0) {
+      // Only a signal interrupts the wait.
+    }
+    return std::move(error_);
+  }
+
+ private:
+  sem_t done_;
+  std::exception_ptr error_;
+};
+
+thread_local CallRecord callRecord;
+
 // One synchronized call, posted to the application object. The caller
-// waits on 'state' until the call has run, or until the event is destroyed
-// unrun because the application went away.
+// waits on its record until the call has run, or until the event is
+// destroyed unrun because the application went away.
 class SynchronizedCall final : public TPostedCall {
  public:
-  struct State {
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false;
-    std::exception_ptr error;
-  };
-
-  SynchronizedCall(const std::function<void()>& fn, State& state) : fn_(fn), state_(state) {}
+  SynchronizedCall(const std::function<void()>& fn, CallRecord& record) : fn_(fn), record_(record) {}
 
   ~SynchronizedCall() override {
     if (ran_) return;
@@ -62,7 +90,7 @@ class SynchronizedCall final : public TPostedCall {
     } catch (...) {
       error = std::current_exception();
     }
-    Finish(std::move(error));
+    record_.Finish(std::move(error));
   }
 
   void Run() noexcept override {
@@ -73,21 +101,12 @@ class SynchronizedCall final : public TPostedCall {
       error = std::current_exception();
     }
     ran_ = true;
-    // Hand over the only reference: the caller alone may release it.
-    Finish(std::move(error));
+    record_.Finish(std::move(error));
   }
 
  private:
-  // The last touch of the caller's state: the caller may return at once.
-  void Finish(std::exception_ptr error) noexcept {
-    std::lock_guard lock(state_.mutex);
-    state_.error = std::move(error);
-    state_.done = true;
-    state_.finished.notify_one();
-  }
-
   const std::function<void()>& fn_;
-  State& state_;
+  CallRecord& record_;
   bool ran_ = false;
 };
 
@@ -229,11 +248,9 @@ void TThread::Synchronize(const std::function<void()>& fn) {
     fn();
     return;
   }
-  SynchronizedCall::State state;
-  if (!TApplication::PostCall(std::make_unique<SynchronizedCall>(fn, state)))
+  CallRecord& record = callRecord;
+  if (!TApplication::PostCall(std::make_unique<SynchronizedCall>(fn, record)))
     throw EThread("No application object to run a synchronized call");
   NotifyWaiters();
-  std::unique_lock lock(state.mutex);
-  state.finished.wait(lock, [&] { return state.done; });
-  if (state.error) std::rethrow_exception(state.error);
+  if (std::exception_ptr error = record.Wait()) std::rethrow_exception(error);
 }

@@ -100,7 +100,9 @@ class TThread {
   template <class T>
   void Synchronize(void (T::*method)()) {
     T* self = static_cast<T*>(this);
-    Synchronize(std::function<void()>([self, method] { (self->*method)(); }));
+    // Captured by reference (the call ends before this returns): small
+    // enough to live inside the function object, so nothing is allocated.
+    Synchronize(std::function<void()>([&self, &method] { (self->*method)(); }));
   }
 
  protected:

@@ -1,6 +1,7 @@
 #include "platform/LinuxSerialDevice.h"
 
 #include <fcntl.h>
+#include <linux/major.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -8,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -35,6 +37,16 @@ constexpr uint64_t kLongestTimeoutMs = uint64_t{1} << 40;
 constexpr size_t kReadChunk = 4096;
 
 bool IsGone(int code) { return IsDeviceGone(code); }
+
+// The terminal side of a pseudo-terminal, by its device number.
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+    return false;
+  const unsigned int kind = major(st.st_rdev);
+  return kind == PTY_SLAVE_MAJOR ||
+         (kind >= UNIX98_PTY_SLAVE_MAJOR && kind < UNIX98_PTY_SLAVE_MAJOR + UNIX98_PTY_MAJOR_COUNT);
+}
 
 // Removes the zero bytes from p[0, n) in place; returns how many are left.
 size_t DropNulls(char* p, size_t n) {
@@ -159,6 +171,7 @@ LinuxSerialDevice::LinuxSerialDevice(int fd, int wakeFd) : fd_(fd), wakeFd_(wake
   int lines = 0;
   hasModemLines_ = ::ioctl(fd_, TIOCMGET, &lines) == 0;
   hasCounters_ = ::ioctl(fd_, TIOCGICOUNT, &counters_) == 0;
+  hasOutputQueue_ = !IsPseudoTerminal(fd_);
 }
 
 LinuxSerialDevice::~LinuxSerialDevice() { Close(); }
@@ -598,7 +611,7 @@ bool LinuxSerialDevice::ClearCommError(uint32_t& errors, COMSTAT* status) {
       return Fail(error);
     }
     int kernelOut = 0;
-    if (::ioctl(fd_, TIOCOUTQ, &kernelOut) != 0)
+    if (hasOutputQueue_ && ::ioctl(fd_, TIOCOUTQ, &kernelOut) != 0)
       kernelOut = 0;
     uint64_t unsent = static_cast<uint64_t>(std::max(kernelOut, 0));
     for (const Transfer& t : writes_)
@@ -923,7 +936,7 @@ void LinuxSerialDevice::WriteDrainedLocked() {
   if (!(mask_ & EV_TXEMPTY))
     return;
   int unsent = 0;
-  if (::ioctl(fd_, TIOCOUTQ, &unsent) == 0 && unsent > 0) {
+  if (hasOutputQueue_ && ::ioctl(fd_, TIOCOUTQ, &unsent) == 0 && unsent > 0) {
     drainRequested_ = true;
     EnsureDrainHelperLocked();
     helperWork_.notify_all();

@@ -188,6 +188,9 @@ class LinuxSerialDevice final : public SerialDevice {
   uint32_t outQueueSize_ = 2048;
   bool hasModemLines_ = false;  // TIOCMGET works (not on a pseudo-terminal)
   bool hasCounters_ = false;    // TIOCGICOUNT works
+  // TIOCOUTQ counts unsent bytes; a pseudo-terminal has no output queue of
+  // its own (it always reads 0 there), so the call is left out.
+  bool hasOutputQueue_ = true;
   serial_icounter_struct counters_{};
 
   // Events and line errors.

@@ -717,7 +717,7 @@ void LinuxSerialDevice::PollOnceLocked(Lock& lock) {
     fds[0].events |= POLLIN;  // a full queue leaves input in the kernel
   if (!writes_.empty())
     fds[0].events |= POLLOUT;
-  const int timeout = PollTimeoutLocked(Clock::now());
+  const int timeout = PollTimeoutLocked();
 
   lock.unlock();
   const int ready = ::poll(fds, 2, timeout);
@@ -738,7 +738,8 @@ void LinuxSerialDevice::PollOnceLocked(Lock& lock) {
     if (!hungUp_ && (revents & POLLOUT))
       ServeWritesLocked();
   }
-  if (!closed_)
+  // The clock is read only when a transfer could have run out of time.
+  if (!closed_ && HasTransfersLocked())
     ExpireLocked(Clock::now());
   changed_.notify_all();
 }
@@ -985,7 +986,7 @@ bool LinuxSerialDevice::IsQueuedLocked(const Overlapped& overlapped) const {
   return std::any_of(reads_.begin(), reads_.end(), is) || std::any_of(writes_.begin(), writes_.end(), is);
 }
 
-int LinuxSerialDevice::PollTimeoutLocked(Clock::time_point now) const {
+int LinuxSerialDevice::PollTimeoutLocked() const {
   std::optional<Clock::time_point> earliest;
   auto consider = [&](Clock::time_point deadline) {
     if (!earliest || deadline < *earliest)
@@ -1002,6 +1003,7 @@ int LinuxSerialDevice::PollTimeoutLocked(Clock::time_point now) const {
     consider(writes_.front().totalDeadline);
   if (!earliest)
     return -1;
+  const Clock::time_point now = Clock::now();
   if (*earliest <= now)
     return 0;
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*earliest - now).count();

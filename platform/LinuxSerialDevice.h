@@ -151,7 +151,7 @@ class LinuxSerialDevice final : public SerialDevice {
   void EndAllLocked(std::vector<Transfer>& queue, int code);
   void WriteDrainedLocked();
   bool IsQueuedLocked(const Overlapped& overlapped) const;
-  int PollTimeoutLocked(Clock::time_point now) const;
+  int PollTimeoutLocked() const;  // -1 when nothing has a time limit
   uint32_t QueueCapacityLocked() const;
   size_t QueuedLocked() const { return input_.Size(); }
   void TakeLocked(char* to, size_t n);

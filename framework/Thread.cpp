@@ -15,26 +15,38 @@ namespace {
 
 // Wakes every WaitFor when a thread ends or a synchronized call is posted
 // (a WaitFor on the user-interface thread runs such calls while it waits).
-std::mutex waitMutex;
-std::condition_variable waitChanged;
-std::uint64_t waitGeneration = 0;
+// Never destroyed: a free-on-terminate thread may still post while the
+// program exits.
+struct WaitState {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::uint64_t generation = 0;
+};
+
+WaitState& Waits() {
+  static WaitState* const state = new WaitState;
+  return *state;
+}
 
 void NotifyWaiters() {
+  WaitState& waits = Waits();
   {
-    std::lock_guard lock(waitMutex);
-    ++waitGeneration;
+    std::lock_guard lock(waits.mutex);
+    ++waits.generation;
   }
-  waitChanged.notify_all();
+  waits.changed.notify_all();
 }
 
 std::uint64_t WaitGeneration() {
-  std::lock_guard lock(waitMutex);
-  return waitGeneration;
+  WaitState& waits = Waits();
+  std::lock_guard lock(waits.mutex);
+  return waits.generation;
 }
 
 void WaitForChangeFrom(std::uint64_t generation) {
-  std::unique_lock lock(waitMutex);
-  waitChanged.wait(lock, [&] { return waitGeneration != generation; });
+  WaitState& waits = Waits();
+  std::unique_lock lock(waits.mutex);
+  waits.changed.wait(lock, [&] { return waits.generation != generation; });
 }
 
 EThread SystemError(int code) { return EThread(std::system_category().message(code)); }

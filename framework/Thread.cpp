@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <system_error>
 
@@ -52,9 +53,13 @@ void WaitForChangeFrom(std::uint64_t generation) {
 EThread SystemError(int code) { return EThread(std::system_category().message(code)); }
 
 // A thread's synchronized calls: it has at most one in flight, since it
-// waits for it, so one record per thread serves them all and nothing is
-// made per call but the posted event. The caller sleeps on a semaphore: one
-// wake-up, and no lock to take again once woken.
+// waits for it, so one record per thread serves them all, including the
+// storage of the event that carries the call (Qt deletes posted events, so
+// the event's own deallocation hands the storage back). The caller sleeps
+// on a semaphore: one wake-up, and no lock to take again once woken.
+//
+// The user-interface thread may free an event after its caller has gone on
+// or even ended; the record then lives until both have let go of it.
 class CallRecord {
  public:
   CallRecord() noexcept { sem_init(&done_, 0, 0); }
@@ -62,9 +67,9 @@ class CallRecord {
   CallRecord(const CallRecord&) = delete;
   CallRecord& operator=(const CallRecord&) = delete;
 
-  // The last touch of the record by the running side: the caller may
-  // return at once. Hands over the only reference to the error, so the
-  // caller alone may release it.
+  // The last touch of the record by the running side but for handing the
+  // storage back: the caller may return at once. Hands over the only
+  // reference to the error, so the caller alone may release it.
   void Finish(std::exception_ptr error) noexcept {
     error_ = std::move(error);
     sem_post(&done_);
@@ -78,12 +83,61 @@ class CallRecord {
     return std::move(error_);
   }
 
+  // Event storage for the owning thread, or null when the call is too
+  // large or both places are taken. Two places: the user-interface thread
+  // frees an event after releasing its caller, whose next call may come
+  // first; a third cannot, as the caller waits for each call to finish.
+  void* TakeStorage(std::size_t size, unsigned& place) noexcept {
+    if (size > kStorageSize) return nullptr;
+    const unsigned state = state_.load(std::memory_order_acquire);
+    for (place = 0; place < kPlaces; ++place) {
+      if (state & BusyBit(place)) continue;
+      state_.fetch_or(BusyBit(place), std::memory_order_acquire);  // only this thread sets it
+      return storage_[place];
+    }
+    return nullptr;
+  }
+
+  // From the event's deallocation, on any thread.
+  void GiveBackStorage(unsigned place) noexcept {
+    const unsigned was = state_.fetch_and(~BusyBit(place), std::memory_order_acq_rel);
+    if ((was & kOrphaned) && (was & ~kOrphaned) == BusyBit(place)) delete this;
+  }
+
+  // From the owning thread's end.
+  void Orphan() noexcept {
+    if ((state_.fetch_or(kOrphaned, std::memory_order_acq_rel) & ~kOrphaned) == 0) delete this;
+  }
+
+  static constexpr std::size_t kStorageSize = 128;
+
  private:
+  static constexpr unsigned kPlaces = 2;
+  static constexpr unsigned kOrphaned = 1u << kPlaces;
+  static constexpr unsigned BusyBit(unsigned place) { return 1u << place; }
+
   sem_t done_;
   std::exception_ptr error_;
+  std::atomic<unsigned> state_{0};
+  alignas(std::max_align_t) unsigned char storage_[kPlaces][kStorageSize];
 };
 
-thread_local CallRecord callRecord;
+// The calling thread's record, made on its first synchronized call.
+class ThreadRecord {
+ public:
+  ~ThreadRecord() {
+    if (record_ != nullptr) record_->Orphan();
+  }
+  CallRecord& Get() {
+    if (record_ == nullptr) record_ = new CallRecord;
+    return *record_;
+  }
+
+ private:
+  CallRecord* record_ = nullptr;
+};
+
+thread_local ThreadRecord threadRecord;
 
 // One synchronized call, posted to the application object. The caller
 // waits on its record until the call has run, or until the event is
@@ -116,11 +170,43 @@ class SynchronizedCall final : public TPostedCall {
     record_.Finish(std::move(error));
   }
 
+  // Made in the calling thread's record when its storage is free, else on
+  // the heap; a header in front of the object tells which.
+  static void* operator new(std::size_t size) {
+    CallRecord& record = threadRecord.Get();
+    unsigned place = 0;
+    auto* header = static_cast<Header*>(record.TakeStorage(sizeof(Header) + size, place));
+    if (header != nullptr) {
+      header->owner = &record;
+      header->place = place;
+    } else {
+      header = static_cast<Header*>(::operator new(sizeof(Header) + size));
+      header->owner = nullptr;
+    }
+    return header + 1;
+  }
+
+  static void operator delete(void* object) noexcept {
+    Header* header = static_cast<Header*>(object) - 1;
+    if (header->owner != nullptr)
+      header->owner->GiveBackStorage(header->place);
+    else
+      ::operator delete(header);
+  }
+
  private:
+  struct alignas(std::max_align_t) Header {
+    CallRecord* owner;
+    unsigned place;
+  };
+
   const std::function<void()>& fn_;
   CallRecord& record_;
   bool ran_ = false;
 };
+
+static_assert(sizeof(SynchronizedCall) + alignof(std::max_align_t) <= CallRecord::kStorageSize,
+              "a synchronized call fits in its thread's record");
 
 }  // namespace
 
@@ -260,8 +346,8 @@ void TThread::Synchronize(const std::function<void()>& fn) {
     fn();
     return;
   }
-  CallRecord& record = callRecord;
-  if (!TApplication::PostCall(std::make_unique<SynchronizedCall>(fn, record)))
+  CallRecord& record = threadRecord.Get();
+  if (!TApplication::PostCall(std::unique_ptr<TPostedCall>(new SynchronizedCall(fn, record))))
     throw EThread("No application object to run a synchronized call");
   NotifyWaiters();
   if (std::exception_ptr error = record.Wait()) std::rethrow_exception(error);

@@ -46,6 +46,7 @@ constexpr auto kLimit = std::chrono::seconds(10);
 TEST(ThreadTest, SynchronizeRunsOnTheUiThreadAndCarriesErrorsBack) {
   ASSERT_TRUE(TThread::IsUiThread());
   bool ranOnUi = false;
+  bool ranAfterError = false;
   std::string caught;
   FnThread worker([&](FnThread&) {
     EXPECT_FALSE(TThread::IsUiThread());
@@ -55,11 +56,14 @@ TEST(ThreadTest, SynchronizeRunsOnTheUiThreadAndCarriesErrorsBack) {
     } catch (const EInOutError& e) {
       caught = e.Message() + "/" + std::to_string(e.ErrorCode);
     }
+    // The thread's next call starts clean: the error went with the last one.
+    EXPECT_NO_THROW(TThread::Synchronize([&] { ranAfterError = true; }));
   });
   worker.Start();
   worker.WaitFor();  // runs the worker's calls meanwhile: no deadlock
   EXPECT_TRUE(ranOnUi);
   EXPECT_EQ(caught, "Disk full/28");
+  EXPECT_TRUE(ranAfterError);
   EXPECT_EQ(worker.FatalException(), nullptr);
 }
 

@@ -22,6 +22,9 @@ struct WaitState {
   std::mutex mutex;
   std::condition_variable changed;
   std::uint64_t generation = 0;
+  // WaitFor calls on the user-interface thread: only they care that a call
+  // was posted, so a post wakes nobody while there are none.
+  std::atomic<int> uiWaiters{0};
 };
 
 WaitState& Waits() {
@@ -325,6 +328,16 @@ void TThread::WaitFor() {
     if (FreeOnTerminate()) throw EThread("Cannot wait for a thread that frees itself");
   }
   const bool onUi = IsUiThread();
+  std::atomic<int>& uiWaiters = Waits().uiWaiters;
+  // Counted before the first look at the posted calls: a call posted
+  // meanwhile is either seen there or wakes this wait.
+  if (onUi) uiWaiters.fetch_add(1, std::memory_order_seq_cst);
+  struct Uncount {
+    std::atomic<int>* waiters;
+    ~Uncount() {
+      if (waiters) waiters->fetch_sub(1, std::memory_order_seq_cst);
+    }
+  } uncount{onUi ? &uiWaiters : nullptr};
   for (;;) {
     const std::uint64_t generation = WaitGeneration();
     if (Finished()) break;
@@ -349,6 +362,9 @@ void TThread::Synchronize(const std::function<void()>& fn) {
   CallRecord& record = threadRecord.Get();
   if (!TApplication::PostCall(std::unique_ptr<TPostedCall>(new SynchronizedCall(fn, record))))
     throw EThread("No application object to run a synchronized call");
-  NotifyWaiters();
+  // Ordered after the post: a WaitFor that is not counted yet finds the
+  // call when it looks at the posted calls.
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (Waits().uiWaiters.load(std::memory_order_seq_cst) > 0) NotifyWaiters();
   if (std::exception_ptr error = record.Wait()) std::rethrow_exception(error);
 }

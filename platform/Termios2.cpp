@@ -151,6 +151,11 @@ bool MakeRaw(int fd) {
   if (!Get(fd, t))
     return false;
   SetRaw(t);
+  // Software flow control starts off, as a serial driver starts: the tty
+  // layer's interactive default (IXON) would swallow every XON and XOFF
+  // byte of binary data and stop output at the first XOFF received. It is
+  // switched on through the device control block.
+  t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF);
   return Set(fd, t);
 }
 

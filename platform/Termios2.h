@@ -44,14 +44,16 @@ bool ReadLineSettings(int fd, LineSettings& settings);
 
 // Applies 'settings' at once (no drain) and makes the terminal raw: no echo,
 // no canonical input, no signals, no input or output translation, receiver
-// on, modem-control lines ignored for hang-up, reads never wait (VMIN and
-// VTIME 0). The rate is given as BOTHER, so any integer rate is accepted;
+// on, modem-control lines ignored for hang-up; VMIN 1 and VTIME 0, so on
+// the non-blocking descriptor an empty queue reads as EAGAIN and a read of
+// 0 bytes means a hang-up. The rate is given as BOTHER, so any integer rate is accepted;
 // a rate of 0 would hang up the line and is the caller's to refuse. False
 // with errno set.
 bool WriteLineSettings(int fd, const LineSettings& settings);
 
-// Makes the terminal raw as above but keeps the line settings it has
-// (rate, character format, flow control). False with errno set.
+// Makes the terminal raw as above, with software flow control off, and
+// keeps the other line settings it has (rate, character format, hardware
+// flow control). False with errno set.
 bool MakeRaw(int fd);
 
 }  // namespace platform

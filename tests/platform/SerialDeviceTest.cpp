@@ -288,11 +288,28 @@ TEST_F(SerialDeviceTest, AFreshDeviceReportsWhatTheTerminalHolds) {
   EXPECT_EQ(dcb.StopBits, 2);
   EXPECT_TRUE(dcb.Flags & fOutxCtsFlow);
   EXPECT_EQ(dcb.Flags & fRtsControlMask, RTS_CONTROL_HANDSHAKE);
-  EXPECT_TRUE(dcb.Flags & fOutX);
-  EXPECT_FALSE(dcb.Flags & fInX);
+  // Software flow control starts off: the tty layer's interactive default
+  // would swallow XON and XOFF bytes of binary data.
+  EXPECT_FALSE(dcb.Flags & (fOutX | fInX));
   // Opening made the terminal raw but kept its line settings.
   EXPECT_EQ(KernelOutputSpeed(pty.master()), 4800u);
   EXPECT_EQ(MasterView(pty).c_lflag & (ICANON | ECHO), 0u);
+
+  // Every byte value arrives unchanged, XON, XOFF and CR among them.
+  std::string all;
+  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+  ASSERT_EQ(::write(pty.master(), all.data(), all.size()), static_cast<ssize_t>(all.size()));
+  std::string got(all.size(), '\0');
+  COMMTIMEOUTS timeouts;
+  timeouts.ReadTotalTimeoutConstant = 5000;  // a generous limit, not a pace
+  ASSERT_TRUE(fresh->SetCommTimeouts(timeouts));
+  Overlapped ov;
+  uint32_t transferred = 0;
+  if (!fresh->ReadFile(got.data(), static_cast<uint32_t>(got.size()), ov))
+    ASSERT_EQ(GetLastError(), kErrorIoPending);
+  ASSERT_TRUE(fresh->GetOverlappedResult(ov, transferred, true));
+  EXPECT_EQ(transferred, all.size());
+  EXPECT_EQ(got, all);
 }
 
 TEST_F(SerialDeviceTest, QueueSizesAndTimeouts) {

@@ -628,6 +628,9 @@ class TCustomComPort : public TComponent {
                          int32_t& pendingLength, const void* buffer, const char* completeText);
   // Forgets the transfers of both directions (the port closed them).
   void ForgetTransfers();
+  // Fetches and clears the line errors with the queue counts and reports
+  // the errors through OnLineError (the queue counters' common part).
+  platform::COMSTAT QueueStatus();
 
   // Settings.
   QString FDeviceName;

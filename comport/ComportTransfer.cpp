@@ -135,40 +135,27 @@ void TCustomComPort::ForgetTransfers() {
 
 namespace {
 
-// The queue counts with the line errors that came with them.
-struct QueueState {
-  uint32_t errors = 0;
-  platform::COMSTAT status;
-};
-
 int ClampedCount(uint32_t count) { return count > INT_MAX ? INT_MAX : static_cast<int>(count); }
 
 }  // namespace
 
-int TCustomComPort::InputCount() {
-  QueueState state;
+platform::COMSTAT TCustomComPort::QueueStatus() {
+  uint32_t errors = 0;
+  platform::COMSTAT status;
   if (IsOpen()) {
-    Check(FDeviceHandle->ClearCommError(state.errors, &state.status));
+    Check(FDeviceHandle->ClearCommError(errors, &status));
   } else {
     // The status call of a closed port fails as a closed device does.
     platform::SetLastError(EBADF);
     Check(false);
   }
-  if (state.errors != 0 && FOnLineError) FOnLineError(this, GetLineErrors(state.errors));
-  return ClampedCount(state.status.cbInQue);
+  if (errors != 0 && FOnLineError) FOnLineError(this, GetLineErrors(errors));
+  return status;
 }
 
-int TCustomComPort::OutputCount() {
-  QueueState state;
-  if (IsOpen()) {
-    Check(FDeviceHandle->ClearCommError(state.errors, &state.status));
-  } else {
-    platform::SetLastError(EBADF);
-    Check(false);
-  }
-  if (state.errors != 0 && FOnLineError) FOnLineError(this, GetLineErrors(state.errors));
-  return ClampedCount(state.status.cbOutQue);
-}
+int TCustomComPort::InputCount() { return ClampedCount(QueueStatus().cbInQue); }
+
+int TCustomComPort::OutputCount() { return ClampedCount(QueueStatus().cbOutQue); }
 
 // ---- fixed-size values --------------------------------------------------------------
 

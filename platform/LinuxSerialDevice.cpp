@@ -233,15 +233,11 @@ bool LinuxSerialDevice::Fail(int code) const {
   return false;
 }
 
-bool LinuxSerialDevice::CheckUsable(int& code) const {
-  if (closed_) {
-    code = EBADF;
-    return false;
-  }
-  if (hungUp_) {
-    code = EIO;
-    return false;
-  }
+bool LinuxSerialDevice::UsableLocked() const {
+  if (closed_)
+    return Fail(EBADF);
+  if (hungUp_)
+    return Fail(EIO);
   return true;
 }
 
@@ -353,9 +349,8 @@ bool LinuxSerialDevice::ApplyModemLinesLocked(const DCB& dcb) {
 
 bool LinuxSerialDevice::GetCommState(DCB& dcb) {
   Lock lock(mutex_);
-  int code = 0;
-  if (!CheckUsable(code))
-    return Fail(code);
+  if (!UsableLocked())
+    return false;
   LineSettings line;
   if (!ReadLineSettings(fd_, line))
     return Fail(errno);
@@ -370,9 +365,8 @@ bool LinuxSerialDevice::GetCommState(DCB& dcb) {
 
 bool LinuxSerialDevice::SetCommState(const DCB& dcb) {
   Lock lock(mutex_);
-  int code = 0;
-  if (!CheckUsable(code))
-    return Fail(code);
+  if (!UsableLocked())
+    return false;
   if (!ValidateDcb(dcb))
     return Fail(EINVAL);
   const LineSettings line = LineOfDcb(dcb);
@@ -389,9 +383,8 @@ bool LinuxSerialDevice::SetCommState(const DCB& dcb) {
 
 bool LinuxSerialDevice::SetupComm(uint32_t inQueue, uint32_t outQueue) {
   Lock lock(mutex_);
-  int code = 0;
-  if (!CheckUsable(code))
-    return Fail(code);
+  if (!UsableLocked())
+    return false;
   // The sizes come from signed settings: anything above INT32_MAX was
   // negative there.
   if (inQueue == 0 || outQueue == 0 || inQueue > INT32_MAX || outQueue > INT32_MAX)
@@ -404,18 +397,16 @@ bool LinuxSerialDevice::SetupComm(uint32_t inQueue, uint32_t outQueue) {
 
 bool LinuxSerialDevice::GetCommTimeouts(COMMTIMEOUTS& timeouts) {
   Lock lock(mutex_);
-  int code = 0;
-  if (!CheckUsable(code))
-    return Fail(code);
+  if (!UsableLocked())
+    return false;
   timeouts = timeouts_;
   return true;
 }
 
 bool LinuxSerialDevice::SetCommTimeouts(const COMMTIMEOUTS& timeouts) {
   Lock lock(mutex_);
-  int code = 0;
-  if (!CheckUsable(code))
-    return Fail(code);
+  if (!UsableLocked())
+    return false;
   // "Return on the first byte" needs a finite constant.
   if (timeouts.ReadIntervalTimeout == kMaxDword && timeouts.ReadTotalTimeoutMultiplier == kMaxDword &&
       timeouts.ReadTotalTimeoutConstant == kMaxDword)
@@ -426,9 +417,8 @@ bool LinuxSerialDevice::SetCommTimeouts(const COMMTIMEOUTS& timeouts) {
 
 bool LinuxSerialDevice::PurgeComm(uint32_t flags) {
   Lock lock(mutex_);
-  int code = 0;
-  if (!CheckUsable(code))
-    return Fail(code);
+  if (!UsableLocked())
+    return false;
   if (flags & ~kAllPurgeFlags)
     return Fail(EINVAL);
   if (flags & PURGE_TXABORT)
@@ -448,14 +438,13 @@ bool LinuxSerialDevice::PurgeComm(uint32_t flags) {
 
 bool LinuxSerialDevice::FlushFileBuffers() {
   Lock lock(mutex_);
-  int code = 0;
-  if (!CheckUsable(code))
-    return Fail(code);
+  if (!UsableLocked())
+    return false;
   BlockingCall call(*this);
   // First the writes still queued here, then the kernel's output queue.
   WaitLocked(lock, [this] { return writes_.empty() || closed_ || hungUp_; });
-  if (!CheckUsable(code))
-    return Fail(code);
+  if (!UsableLocked())
+    return false;
   draining_ = true;
   lock.unlock();
   const int result = ::tcdrain(fd_);
@@ -476,9 +465,8 @@ bool LinuxSerialDevice::FlushFileBuffers() {
 
 bool LinuxSerialDevice::SetCommMask(uint32_t mask) {
   Lock lock(mutex_);
-  int code = 0;
-  if (!CheckUsable(code))
-    return Fail(code);
+  if (!UsableLocked())
+    return false;
   if (mask & ~kAllEvents)
     return Fail(EINVAL);
   mask_ = mask;
@@ -492,9 +480,8 @@ bool LinuxSerialDevice::SetCommMask(uint32_t mask) {
 
 bool LinuxSerialDevice::GetCommMask(uint32_t& mask) {
   Lock lock(mutex_);
-  int code = 0;
-  if (!CheckUsable(code))
-    return Fail(code);
+  if (!UsableLocked())
+    return false;
   mask = mask_;
   return true;
 }
@@ -504,9 +491,8 @@ bool LinuxSerialDevice::GetCommMask(uint32_t& mask) {
 // or the device hangs up (false, EIO). It never returns kErrorIoPending.
 bool LinuxSerialDevice::WaitCommEvent(uint32_t& eventMask, Overlapped& overlapped) {
   Lock lock(mutex_);
-  int code = 0;
-  if (!CheckUsable(code))
-    return Fail(code);
+  if (!UsableLocked())
+    return false;
   if (mask_ == 0)
     return Fail(EINVAL);  // nothing could ever end this wait
   BlockingCall call(*this);
@@ -531,9 +517,8 @@ bool LinuxSerialDevice::WaitCommEvent(uint32_t& eventMask, Overlapped& overlappe
 
 bool LinuxSerialDevice::ReadFile(void* buffer, uint32_t count, Overlapped& overlapped) {
   Lock lock(mutex_);
-  int code = 0;
-  if (!CheckUsable(code))
-    return Fail(code);
+  if (!UsableLocked())
+    return false;
   if (IsQueuedLocked(overlapped) || (count > 0 && buffer == nullptr))
     return Fail(EINVAL);
   overlapped.Internal = static_cast<uint32_t>(kErrorIoPending);
@@ -556,9 +541,8 @@ bool LinuxSerialDevice::ReadFile(void* buffer, uint32_t count, Overlapped& overl
 
 bool LinuxSerialDevice::WriteFile(const void* buffer, uint32_t count, Overlapped& overlapped) {
   Lock lock(mutex_);
-  int code = 0;
-  if (!CheckUsable(code))
-    return Fail(code);
+  if (!UsableLocked())
+    return false;
   if (IsQueuedLocked(overlapped) || (count > 0 && buffer == nullptr))
     return Fail(EINVAL);
   overlapped.Internal = static_cast<uint32_t>(kErrorIoPending);
@@ -596,9 +580,8 @@ bool LinuxSerialDevice::GetOverlappedResult(Overlapped& overlapped, uint32_t& tr
 
 bool LinuxSerialDevice::ClearCommError(uint32_t& errors, COMSTAT* status) {
   Lock lock(mutex_);
-  int code = 0;
-  if (!CheckUsable(code))
-    return Fail(code);
+  if (!UsableLocked())
+    return false;
   const uint32_t history = history_;
   UpdateCountersLocked();
   WakeForNewEventsLocked(history);
@@ -629,9 +612,8 @@ bool LinuxSerialDevice::ClearCommError(uint32_t& errors, COMSTAT* status) {
 
 bool LinuxSerialDevice::TransmitCommChar(char c) {
   Lock lock(mutex_);
-  int code = 0;
-  if (!CheckUsable(code))
-    return Fail(code);
+  if (!UsableLocked())
+    return false;
   for (;;) {
     const ssize_t n = ::write(fd_, &c, 1);
     if (n == 1)
@@ -650,9 +632,8 @@ bool LinuxSerialDevice::ClearCommBreak() { return EscapeCommFunction(CLRBREAK); 
 
 bool LinuxSerialDevice::EscapeCommFunction(uint32_t function) {
   Lock lock(mutex_);
-  int code = 0;
-  if (!CheckUsable(code))
-    return Fail(code);
+  if (!UsableLocked())
+    return false;
   int result = 0;
   int line = 0;
   switch (function) {
@@ -677,9 +658,8 @@ bool LinuxSerialDevice::EscapeCommFunction(uint32_t function) {
 
 bool LinuxSerialDevice::GetCommModemStatus(uint32_t& modemStatus) {
   Lock lock(mutex_);
-  int code = 0;
-  if (!CheckUsable(code))
-    return Fail(code);
+  if (!UsableLocked())
+    return false;
   int lines = 0;
   if (::ioctl(fd_, TIOCMGET, &lines) != 0) {
     const int error = errno;

@@ -126,7 +126,9 @@ class LinuxSerialDevice final : public SerialDevice {
   class BlockingCall;
 
   bool Fail(int code) const;
-  bool CheckUsable(int& code) const;  // false when closed or hung up
+  // False with the last error set (EBADF closed, EIO hung up) when the
+  // device cannot be used.
+  bool UsableLocked() const;
 
   // Translation between the device control block and the terminal.
   static bool ValidateDcb(const DCB& dcb);

@@ -196,10 +196,12 @@ void TCustomComPort::ThreadProc(TComThread& thread) {
     if (!thread.Terminated()) thread.Dispatch();
     return;
   }
-  if (thread.Terminated()) return;
   int code = platform::GetLastError();
   if (code == platform::kErrorIoPending) {
-    // The wait was queued: sleep until it ends, then learn how.
+    // The wait was queued: sleep until it ends, then learn how. Its record
+    // belongs to this thread, so the thread may not go before the wait has
+    // ended, even when it was stopped meanwhile: stopping clears the event
+    // mask (and closing the device ends every wait), which ends it.
     thread.FWaitEvent.Wait();
     if (thread.Terminated()) return;
     uint32_t unused = 0;
@@ -210,6 +212,7 @@ void TCustomComPort::ThreadProc(TComThread& thread) {
     code = platform::GetLastError();
     if (code == 0 || code == platform::kErrorIoPending) return;
   }
+  if (thread.Terminated()) return;
   platform::SetLastError(0);
   // Reported on the user-interface thread, which also drops this thread
   // there; the error returns here and ends the thread. A port that stopped

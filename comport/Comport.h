@@ -610,8 +610,6 @@ class TCustomComPort : public TComponent {
   friend class TComThread;
 
   void Purge(uint32_t flags);
-  // Forgets every handler (for a port that goes with its owner).
-  void DropHandlers();
 
   // One wait of the event thread and, when events came, one dispatch. Works
   // only on what the thread owns: the port may be gone meanwhile.

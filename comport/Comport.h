@@ -653,13 +653,13 @@ class TCustomComPort : public TComponent {
   std::unique_ptr<TCharacters> FCharacters;
   std::unique_ptr<TBufferSizes> FBufferSizes;
   std::unique_ptr<TTimeouts> FTimeouts;
-  QString FLogFile;          // under FSharedMutex
+  QString FLogFile;                   // under FSharedMutex
   std::atomic<bool> FLogging{false};  // FLogFile is not empty
   TDeviceFactory FDeviceFactory;
 
   // Handlers.
-  mutable std::mutex FSharedMutex;  // guards what both threads read and the user may change
-  TComErrorEvent FOnError;           // under FSharedMutex
+  mutable std::mutex FSharedMutex;  // what the event thread reads and the user may change
+  TComErrorEvent FOnError;          // under FSharedMutex
   TOpenCloseEvent FBeforeOpen, FAfterOpen, FBeforeClose, FAfterClose;
   TNotifyEvent FOnBreak, FOnCTSChange, FOnDSRChange, FOnEvent1, FOnEvent2, FOnPrinterError, FOnRing, FOnRLSDChange,
       FOnRx80PercFull, FOnRxChar, FOnRxFlag, FOnTxEmpty;

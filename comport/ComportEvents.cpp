@@ -151,6 +151,9 @@ void TCustomComPort::PassHeldEvents() {
 
 void TCustomComPort::CreateThread() {
   if (FEventLink) return;
+  // The thread hands its batches and errors to the user-interface thread:
+  // without an application object it would end at its first batch.
+  if (!TThread::PrepareSynchronize()) RaiseError(0, "Line events need an application object");
   if (!FOpenSession) FOpenSession = std::make_shared<TComOpenSession>(this);
   FEventLink = std::make_shared<TComThreadLink>(this, FOpenSession);
   TComThread* thread = nullptr;

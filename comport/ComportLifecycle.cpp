@@ -24,6 +24,15 @@ TCustomComPort::TCustomComPort(QObject* owner)
 }
 
 TCustomComPort::~TCustomComPort() {
+  // Going with the owner, the port closes without calling a handler: they
+  // are normally methods of the owner, whose own members are gone already.
+  // These are the ones a close calls (a queued batch of line events is
+  // dropped with the event thread).
+  if (Destroying()) {
+    FBeforeClose = nullptr;
+    FAfterClose = nullptr;
+    SetOnError(nullptr);
+  }
   // Nobody can receive an error raised now (a BeforeClose handler, an
   // unwritable log): the device is released all the same.
   try {
@@ -134,11 +143,11 @@ void TCustomComPort::Close() {
 void TCustomComPort::CreateHandle() {
   FreeHandle();
   try {
+    // The result is not tested: a class the system refuses, or one the
+    // process could not leave again, leaves the priority as it was.
+    if (FPriorityClass != pcDefault)
+      FSavedPriorityClass = platform::ChangeProcessPriorityClass(kPriorityClasses[FPriorityClass]);
     platform::SetLastError(0);
-    if (FPriorityClass != pcDefault) {
-      FSavedPriorityClass = static_cast<int32_t>(platform::GetProcessPriorityClass());
-      platform::SetProcessPriorityClass(kPriorityClasses[FPriorityClass]);
-    }
     // Event objects cannot fail short of memory, which raises on its own.
     FEventOverlapped = platform::Overlapped{};
     FEventOverlappedEvent = std::make_unique<platform::Event>(false, false);
@@ -184,9 +193,9 @@ void TCustomComPort::FreeHandle() {
   FEventOverlapped.hEvent = nullptr;
   FEventOverlappedEvent.reset();
   ForgetTransfers();
-  if (FSavedPriorityClass != -1) {
-    platform::SetProcessPriorityClass(static_cast<uint32_t>(FSavedPriorityClass));
-    FSavedPriorityClass = -1;
+  if (FSavedPriorityClass) {
+    platform::RestoreProcessPriority(*FSavedPriorityClass);
+    FSavedPriorityClass.reset();
   }
 }
 

@@ -246,6 +246,9 @@ int TThread::NiceValue(TThreadPriority priority, int base) {
 }
 
 void TThread::Start() {
+  // Started on the user-interface thread, the thread's synchronized calls
+  // find their way there also under an application object of Qt's own.
+  if (IsUiThread()) PrepareSynchronize();
   std::lock_guard lock(mutex_);
   if (started_) return;
   errno = 0;
@@ -341,7 +344,7 @@ void TThread::WaitFor() {
   for (;;) {
     const std::uint64_t generation = WaitGeneration();
     if (Finished()) break;
-    if (onUi && Application != nullptr) Application->RunPostedCalls();
+    if (onUi) TApplication::RunPostedCalls();
     WaitForChangeFrom(generation);
   }
   std::thread finished;
@@ -354,14 +357,18 @@ void TThread::WaitFor() {
 
 bool TThread::IsUiThread() { return TApplication::OnUiThread(); }
 
+bool TThread::PrepareSynchronize() { return TApplication::EnsureCallTarget(); }
+
 void TThread::Synchronize(const std::function<void()>& fn) {
   if (IsUiThread()) {
     fn();
     return;
   }
   CallRecord& record = threadRecord.Get();
-  if (!TApplication::PostCall(std::unique_ptr<TPostedCall>(new SynchronizedCall(fn, record))))
+  if (!TApplication::PostCall(std::unique_ptr<TPostedCall>(new SynchronizedCall(fn, record)))) {
+    record.Wait();  // the call, destroyed unrun, has released the record: leave it clear
     throw EThread("No application object to run a synchronized call");
+  }
   // Ordered after the post: a WaitFor that is not counted yet finds the
   // call when it looks at the posted calls.
   std::atomic_thread_fence(std::memory_order_seq_cst);

@@ -23,6 +23,7 @@
 #include "framework/Application.h"
 #include "framework/Exception.h"
 #include "framework/UpDown.h"
+#include "support/SpinnerClick.h"
 
 namespace {
 
@@ -72,12 +73,6 @@ class TModalResponder {
 };
 
 void Press(QMessageBox::StandardButton which, QMessageBox* box) { box->button(which)->click(); }
-
-// A user's click on the upper (up) or lower (down) arrow of a spinner.
-void ClickArrow(TUpDown* spinner, bool up) {
-  const int y = up ? spinner->height() / 4 : spinner->height() * 3 / 4;
-  QTest::mouseClick(spinner, Qt::LeftButton, {}, QPoint(spinner->width() / 2, y));
-}
 
 class MainformTest : public ::testing::Test {
  protected:

@@ -245,8 +245,7 @@ void TMajorForm::OpenComPortButtonClick(TObject*) {
   ComPortInUse = opened ? 1 : 0;
   if (opened) {
     InUsePortName = QString::fromStdString(name);
-    CommandState = CmdIdentify;
-    SendGatewayCommand();
+    StartExchange(CmdIdentify);  // identify, then read levels, follow by themselves
   } else {
     InUsePortName.clear();
   }
@@ -307,8 +306,10 @@ void TMajorForm::CloseComPortButtonClick(TObject*) { ReleaseComPort(); }
 
 // ---- the gateway exchanges -------------------------------------------------
 
-void TMajorForm::WriteButtonClick(TObject*) {
-  CommandState = CmdWriteLevels;
+void TMajorForm::WriteButtonClick(TObject*) { StartExchange(CmdWriteLevels); }
+
+void TMajorForm::StartExchange(std::uint32_t code) {
+  CommandState = code;
   SendGatewayCommand();
 }
 
@@ -357,8 +358,7 @@ void TMajorForm::HandleReplyLine(const std::string& line) {
   const auto code = static_cast<std::uint32_t>(reply.Fields[0]);
   if (CommandState == CmdIdentify && code == CmdIdentify && reply.Fields[1] == GatewayIdentityValue) {
     UartRespTimeoutTimer->SetEnabled(false);
-    CommandState = CmdReadLevels;
-    SendGatewayCommand();
+    StartExchange(CmdReadLevels);
   } else if (CommandState == CmdReadLevels && code == CmdReadLevels) {
     // Each gain as a 16-bit position; the spinner keeps it inside its range.
     GWReceiveInputGainUpDown->SetPosition(static_cast<std::int16_t>(reply.Fields[1]));

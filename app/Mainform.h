@@ -68,6 +68,8 @@ class TMajorForm : public QWidget, public Ui::TMajorForm {
   // Sends the command of CommandState and arms the response timer (a
   // running timer keeps its deadline).
   void SendGatewayCommand();
+  // Makes 'code' the exchange pending and sends its command.
+  void StartExchange(std::uint32_t code);
   // Interprets one received line (the exchange state machine).
   void HandleReplyLine(const std::string& line);
 

@@ -5,12 +5,18 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QListWidget>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStandardPaths>
+#include <QThread>
+#include <algorithm>
+#include <cerrno>
 
 #include "app/PortDiscovery.h"
 #include "app/Texts.h"
+#include "comport/Comport.h"
+#include "comsignal/Comsignal.h"
 #include "framework/Application.h"
 #include "framework/Guard.h"
 #include "framework/MessageBox.h"
@@ -18,6 +24,7 @@
 #include "framework/StoredDescription.h"
 
 // Handlers the window's stored component description binds by name.
+PUBLISH_HANDLER(TMajorForm, ComPort1RxChar);
 PUBLISH_HANDLER(TMajorForm, UartRespTimeoutTimerTimer);
 PUBLISH_HANDLER(TMajorForm, ShowPromptTimerTimer);
 PUBLISH_HANDLER(TMajorForm, AutoCloseMsgBoxTimerTimer);
@@ -29,6 +36,22 @@ namespace {
 
 // Name of the per-user folder under the user's configuration folder.
 const QString SettingsFolderName = QStringLiteral("KVTLM");
+
+// The gateway's time to answer a command.
+constexpr int kResponseTimeoutMs = 1000;
+// The pause after a failed open pass (both name forms).
+constexpr unsigned long kOpenRetryPauseMs = 1000;
+// The device-namespace prefix of a port name.
+constexpr char kDevicePrefix[] = "/dev/";
+// Bytes taken from the port per read.
+constexpr int kReadChunk = 256;
+
+// How much an open failure tells the user, for keeping the most telling one.
+int OpenFailureWeight(int code) {
+  if (code == EACCES || code == EPERM) return 2;
+  if (code == EBUSY) return 1;
+  return 0;
+}
 
 }  // namespace
 
@@ -63,16 +86,19 @@ TMajorForm::~TMajorForm() {
 // The window's non-visual components, restored from their stored
 // description (a resource), so the designed values come from data.
 void TMajorForm::CreateComponents() {
-  static const bool registered = RegisterComponentClass<TTimer>();
+  static const bool registered =
+      RegisterComponentClass<TTimer>() && RegisterComponentClass<TComPort>() && RegisterComponentClass<TComSignal>();
   (void)registered;
   QFile design(QStringLiteral(":/app/Mainform.components"));
   if (!design.open(QIODevice::ReadOnly | QIODevice::Text))
     throw Exception("The window's component description is missing from the program's resources");
   ReadComponents(this, QString::fromUtf8(design.readAll()));
-  const auto component = [this](TTimer*& field, const char* name) {
-    field = findChild<TTimer*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
+  const auto component = [this]<class T>(T*& field, const char* name) {
+    field = findChild<T*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
     if (field == nullptr) throw Exception(std::string("The window's component description has no ") + name);
   };
+  component(ComSignal1, "ComSignal1");
+  component(ComPort1, "ComPort1");
   component(UartRespTimeoutTimer, "UartRespTimeoutTimer");
   component(ShowPromptTimer, "ShowPromptTimer");
   component(AutoCloseMsgBoxTimer, "AutoCloseMsgBoxTimer");
@@ -201,14 +227,167 @@ void TMajorForm::FormCloseQuery(TObject*, bool& CanClose) {
 
 void TMajorForm::ExitButtonClick(TObject*) { close(); }
 
-// Opening the port and the gateway exchanges come with the serial component.
-void TMajorForm::OpenComPortButtonClick(TObject*) {}
+// ---- opening and closing the port -----------------------------------------
 
-void TMajorForm::CloseComPortButtonClick(TObject*) {}
+void TMajorForm::OpenComPortButtonClick(TObject*) {
+  // The selected entry, not the current row: a list that gains focus gets a
+  // current row without anything being selected.
+  const QList<QListWidgetItem*> selected = ComPortListBox->selectedItems();
+  const int index = selected.isEmpty() ? -1 : ComPortListBox->row(selected.first());
+  std::string name;
+  bool opened = false;
+  if (index >= 0 && static_cast<std::size_t>(index) < ComPortNames.size()) {
+    name = ComPortNames[static_cast<std::size_t>(index)];
+    opened = OpenComPort(name);
+  } else {
+    MessageBox(this, LoadText(IDS_OPEN_FAILED), LoadText(IDS_ERROR), MB_OK | MB_ICONERROR);
+  }
+  ComPortInUse = opened ? 1 : 0;
+  if (opened) {
+    InUsePortName = QString::fromStdString(name);
+    StartExchange(CmdIdentify);  // identify, then read levels, follow by themselves
+  } else {
+    InUsePortName.clear();
+  }
+}
 
-void TMajorForm::WriteButtonClick(TObject*) {}
+bool TMajorForm::OpenComPort(const std::string& name) {
+  CloseComPort();
+  ComPortOpened = false;
+  ComPort1->SetBaudRate(br115200);
+  ComPort1->SetDataBits(db8);
+  ComPort1->SetParity(paNone);
+  ComPort1->SetStopBits(sb1);
+  OpenFailureCode = 0;
+  OpenFailureDevice.clear();
+  for (int pass = 0; pass < 2; ++pass) {
+    if (TryOpen(name) || TryOpen(kDevicePrefix + name)) {
+      ComPortOpened = true;
+      UpdateControlStates();
+      return true;
+    }
+    QThread::msleep(kOpenRetryPauseMs);  // the window waits with the user
+  }
+  MessageBox(this, OpenFailureText(OpenFailureCode, OpenFailureDevice), LoadText(IDS_ERROR), MB_OK | MB_ICONERROR);
+  return false;
+}
 
-void TMajorForm::UartRespTimeoutTimerTimer(TObject*) {}
+bool TMajorForm::TryOpen(const std::string& deviceName) {
+  ComPort1->SetDeviceName(QFile::decodeName(deviceName.c_str()));
+  try {
+    ComPort1->Open();
+    return true;
+  } catch (const EComError& e) {
+    if (OpenFailureWeight(e.ComErrorCode) > OpenFailureWeight(OpenFailureCode)) {
+      OpenFailureCode = e.ComErrorCode;
+      OpenFailureDevice = deviceName;
+    }
+    return false;
+  }
+}
+
+void TMajorForm::CloseComPort() {
+  ComPortOpened = false;
+  try {
+    ComPort1->Close();
+  } catch (const EComError&) {
+    // The window counts the port as closed either way.
+  }
+  UpdateControlStates();
+}
+
+void TMajorForm::ReleaseComPort() {
+  CloseComPort();
+  ComPortInUse = 0;
+}
+
+// A pending exchange goes on: its time-out still comes.
+void TMajorForm::CloseComPortButtonClick(TObject*) { ReleaseComPort(); }
+
+// ---- the gateway exchanges -------------------------------------------------
+
+void TMajorForm::WriteButtonClick(TObject*) { StartExchange(CmdWriteLevels); }
+
+void TMajorForm::StartExchange(std::uint32_t code) {
+  CommandState = code;
+  SendGatewayCommand();
+}
+
+void TMajorForm::SendGatewayCommand() {
+  // The positions are the numbers on the wire.
+  const std::string command =
+      FormatGatewayCommand(CommandState, GWReceiveInputGainUpDown->Position(), GWTransmitOutputGainUpDown->Position(),
+                           GWTalkAroundOutputGainUpDown->Position());
+  OkReceived = false;
+  ComPort1->WriteString(command);
+  // Unchanged values change nothing: a running timer keeps the deadline of
+  // the exchange that started it.
+  UartRespTimeoutTimer->SetInterval(kResponseTimeoutMs);
+  UartRespTimeoutTimer->SetEnabled(true);
+}
+
+void TMajorForm::ComPort1RxChar(TObject*) {
+  int remaining = 0;
+  try {
+    remaining = ComPort1->InputCount();
+  } catch (const EComError&) {
+    return;  // the bytes are read at the next event
+  }
+  // Everything waiting is read before any line is interpreted: a line may
+  // open the write note, whose message loop runs this handler again.
+  char scratch[kReadChunk];
+  while (remaining > 0) {
+    const int count = std::min(remaining, kReadChunk);
+    ComPort1->Read(scratch, count, true);
+    RxBuffer.Append(scratch, static_cast<std::size_t>(count));
+    remaining -= count;
+  }
+  // Each line leaves the buffer before it is interpreted, so a nested run
+  // of this handler neither sees it again nor loses what came after it.
+  std::string line;
+  while (ComPortOpened && RxBuffer.TakeLine(line)) HandleReplyLine(line);
+}
+
+void TMajorForm::HandleReplyLine(const std::string& line) {
+  const TReplyLine reply = ParseReplyLine(line);
+  if (reply.Kind == TReplyKind::Ok) {
+    OkReceived = true;
+    return;
+  }
+  if (reply.Kind != TReplyKind::Status || !OkReceived) return;
+  const auto code = static_cast<std::uint32_t>(reply.Fields[0]);
+  if (CommandState == CmdIdentify && code == CmdIdentify && reply.Fields[1] == GatewayIdentityValue) {
+    UartRespTimeoutTimer->SetEnabled(false);
+    StartExchange(CmdReadLevels);
+  } else if (CommandState == CmdReadLevels && code == CmdReadLevels) {
+    // Each gain as a 16-bit position; the spinner keeps it inside its range.
+    GWReceiveInputGainUpDown->SetPosition(static_cast<std::int16_t>(reply.Fields[1]));
+    GWTransmitOutputGainUpDown->SetPosition(static_cast<std::int16_t>(reply.Fields[2]));
+    GWTalkAroundOutputGainUpDown->SetPosition(static_cast<std::int16_t>(reply.Fields[3]));
+    UartRespTimeoutTimer->SetEnabled(false);
+    ClearChangeFlags();
+    CommandState = CmdIdle;
+  } else if (CommandState == CmdWriteLevels && code == CmdWriteLevels) {
+    UartRespTimeoutTimer->SetEnabled(false);
+    ClearChangeFlags();
+    CommandState = CmdIdle;
+    ShowWriteNote();
+  }
+}
+
+void TMajorForm::UartRespTimeoutTimerTimer(TObject*) {
+  UartRespTimeoutTimer->SetEnabled(false);
+  CommandState = CmdIdle;
+  CloseComPort();
+  UpdateControlStates();
+  MessageBox(this, LoadText(IDS_RESPONSE_TIMEOUT), LoadText(IDS_ERROR), MB_OK | MB_ICONWARNING);
+}
+
+void TMajorForm::ClearChangeFlags() {
+  GWReceiveInputGainChanged = 0;
+  GWTransmitOutputGainChanged = 0;
+  GWTalkAroundOutputGainChanged = 0;
+}
 
 void TMajorForm::GWReceiveInputGainUpDownChanging(TObject*, bool& AllowChange) {
   GWReceiveInputGainChanged = 1;

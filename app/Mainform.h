@@ -3,18 +3,19 @@
 #pragma once
 
 #include <QWidget>
-#include <array>
 #include <cstdint>
+#include <string>
 
+#include "app/GatewayProtocol.h"
+#include "app/RxLineBuffer.h"
 #include "framework/Event.h"
 #include "framework/Timer.h"
 #include "ui_Mainform.h"
 
 class QCloseEvent;
 class QShowEvent;
-
-// Exchange state codes (see CommandState).
-inline constexpr std::uint32_t CmdIdle = 9999;
+class TComPort;
+class TComSignal;
 
 // The window's controls are public fields (from the window design), like
 // its non-visual components, so that handlers and tests reach them by name.
@@ -28,6 +29,8 @@ class TMajorForm : public QWidget, public Ui::TMajorForm {
   ~TMajorForm() override;
 
   // Non-visual components, owned by the window.
+  TComSignal* ComSignal1 = nullptr;
+  TComPort* ComPort1 = nullptr;
   TTimer* UartRespTimeoutTimer = nullptr;
   TTimer* ShowPromptTimer = nullptr;
   TTimer* AutoCloseMsgBoxTimer = nullptr;
@@ -43,6 +46,7 @@ class TMajorForm : public QWidget, public Ui::TMajorForm {
   void GWReceiveInputGainUpDownChanging(TObject* Sender, bool& AllowChange);
   void GWTransmitOutputGainUpDownChanging(TObject* Sender, bool& AllowChange);
   void GWTalkAroundOutputGainUpDownChanging(TObject* Sender, bool& AllowChange);
+  void ComPort1RxChar(TObject* Sender);
   void UartRespTimeoutTimerTimer(TObject* Sender);
   void ShowPromptTimerTimer(TObject* Sender);
   void AutoCloseMsgBoxTimerTimer(TObject* Sender);
@@ -50,6 +54,30 @@ class TMajorForm : public QWidget, public Ui::TMajorForm {
   // Enables the controls that need an open port when ComPortOpened is set,
   // and those that choose a port when it is clear.
   void UpdateControlStates();
+
+  // Opens ComPort1 at 115200 baud, 8 data bits, no parity, 1 stop bit under
+  // 'name' as given, else as "/dev/" + name; after both fail it waits
+  // 1000 ms (blocking) and tries once more. After two failed passes it
+  // shows the open-failure box. True when the port is open.
+  bool OpenComPort(const std::string& name);
+  // Marks the port closed and closes ComPort1 (its errors ignored).
+  void CloseComPort();
+  // CloseComPort, and the port is no longer in use.
+  void ReleaseComPort();
+
+  // Sends the command of CommandState and arms the response timer (a
+  // running timer keeps its deadline).
+  void SendGatewayCommand();
+  // Makes 'code' the exchange pending and sends its command.
+  void StartExchange(std::uint32_t code);
+  // Interprets one received line (the exchange state machine).
+  void HandleReplyLine(const std::string& line);
+
+  // Exchange state: the code of the exchange pending, or CmdIdle.
+  std::uint32_t ExchangeState() const { return CommandState; }
+  // True while the port is open as far as the window knows.
+  bool PortOpened() const { return ComPortOpened; }
+  bool PortInUse() const { return ComPortInUse != 0; }
 
   // Shows the note "Write successfully." and closes it by itself after
   // AutoCloseMsgBoxTimer's interval unless the user closed it first.
@@ -72,11 +100,14 @@ class TMajorForm : public QWidget, public Ui::TMajorForm {
   void CreateComponents();
   void ConnectHandlers();
   void CentreOnScreen();
+  // One open attempt of ComPort1 under 'deviceName'; a failure is kept in
+  // OpenFailureCode/OpenFailureDevice when it tells more than the ones before.
+  bool TryOpen(const std::string& deviceName);
+  void ClearChangeFlags();
 
   QString SettingsFilePath;
   std::int32_t ComPortInUse = 0;
-  std::array<char, 1024> RxBuffer{};
-  std::int32_t RxCount = 0;
+  TRxLineBuffer RxBuffer;  // received bytes not yet forming a line
   std::uint32_t CommandState = 0;
   bool ComPortOpened = false;
   bool OkReceived = false;
@@ -86,6 +117,8 @@ class TMajorForm : public QWidget, public Ui::TMajorForm {
   QString InUsePortName;
 
   bool Centred = false;
+  int OpenFailureCode = 0;
+  std::string OpenFailureDevice;
 };
 
 // The settings file for an executable: '<folder>/<base name>.INI', where the

@@ -4,7 +4,10 @@
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cerrno>
 #include <mutex>
+
+#include "platform/DeviceOwner.h"
 
 // Outside any namespace, as Q_INIT_RESOURCE requires.
 static void RegisterAppQrc() { Q_INIT_RESOURCE(app); }
@@ -46,6 +49,20 @@ const QJsonObject& VersionRecord() {
 }  // namespace
 
 QString LoadText(int id) { return StringTable().value(id); }
+
+QString OpenFailureText(int errorCode, const std::string& devicePath) {
+  QString text = LoadText(IDS_OPEN_FAILED);
+  QString reason;
+  if (errorCode == EACCES || errorCode == EPERM) {
+    const std::string group = platform::DeviceGroupName(devicePath);
+    reason = group.empty() ? LoadText(IDS_OPEN_DENIED)
+                           : LoadText(IDS_OPEN_DENIED_GROUP).arg(QString::fromLocal8Bit(group.c_str()));
+  } else if (errorCode == EBUSY) {
+    reason = LoadText(IDS_OPEN_BUSY);
+  }
+  if (!reason.isEmpty()) text += QLatin1Char('\n') + reason;
+  return text;
+}
 
 QString FileVersion() { return VersionRecord().value(QStringLiteral("FileVersion")).toString(); }
 

@@ -4,6 +4,7 @@
 
 #include <QFont>
 #include <QString>
+#include <string>
 
 // String table ids.
 enum TTextId : int {
@@ -21,10 +22,20 @@ enum TTextId : int {
   IDS_ERROR = 20110,
   IDS_WRITE = 30101,
   IDS_EXIT = 30102,
+  // Second line of the open-failure box: why the system refused the port.
+  IDS_OPEN_DENIED_GROUP = 20201,
+  IDS_OPEN_DENIED = 20202,
+  IDS_OPEN_BUSY = 20203,
 };
 
 // One entry of the string table; a missing entry yields the empty text.
 QString LoadText(int id);
+
+// The open-failure box text: text 20104, and where the system's error code
+// says why, a second line. Permission refused (EACCES, EPERM) names the group
+// owning 'devicePath' and says to join it; a device held by another program
+// (EBUSY) says so. Other codes add nothing.
+QString OpenFailureText(int errorCode, const std::string& devicePath);
 
 // The version record.
 QString FileVersion();

@@ -35,6 +35,8 @@ class TTimer : public TComponent {
 
   // True while the underlying timer runs.
   bool Running() const { return timer_.isActive(); }
+  // Milliseconds to the next expiry; -1 while it does not run.
+  int RemainingTime() const { return timer_.remainingTime(); }
 
  private:
   void Update();

@@ -20,9 +20,13 @@
 #include "app/Mainform.h"
 #include "app/PortDiscovery.h"
 #include "app/Texts.h"
+#include "comport/Comport.h"
+#include "comsignal/Comsignal.h"
 #include "framework/Application.h"
 #include "framework/Exception.h"
+#include "framework/StoredDescription.h"
 #include "framework/UpDown.h"
+#include "support/SpinnerClick.h"
 
 namespace {
 
@@ -72,12 +76,6 @@ class TModalResponder {
 };
 
 void Press(QMessageBox::StandardButton which, QMessageBox* box) { box->button(which)->click(); }
-
-// A user's click on the upper (up) or lower (down) arrow of a spinner.
-void ClickArrow(TUpDown* spinner, bool up) {
-  const int y = up ? spinner->height() / 4 : spinner->height() * 3 / 4;
-  QTest::mouseClick(spinner, Qt::LeftButton, {}, QPoint(spinner->width() / 2, y));
-}
 
 class MainformTest : public ::testing::Test {
  protected:
@@ -235,6 +233,27 @@ TEST_F(MainformTest, CreationSetsCaptionSizeTextsAndFolder) {
   EXPECT_EQ(settings.dir().dirName(), "KVTLM");
   EXPECT_TRUE(settings.dir().exists());
   EXPECT_FALSE(settings.exists());  // nothing is stored in it
+}
+
+TEST_F(MainformTest, PortAndIndicatorComeFromTheStoredDescription) {
+  TComPort* port = form_->ComPort1;
+  EXPECT_EQ(port->Name(), "ComPort1");
+  EXPECT_EQ(port->Owner(), form_.get());
+  EXPECT_EQ(port->DeviceName(), "COM2");
+  EXPECT_EQ(port->Options(), TOptions());
+  EXPECT_FALSE(port->Active());
+  EXPECT_TRUE(port->OnRxChar() == TNotifyEvent(form_.get(), &TMajorForm::ComPort1RxChar));
+
+  TComSignal* indicator = form_->ComSignal1;
+  EXPECT_EQ(indicator->Name(), "ComSignal1");
+  EXPECT_EQ(indicator->Owner(), form_.get());
+  EXPECT_EQ(indicator->Delay(), 100);
+  EXPECT_EQ(indicator->Signal(), siNone);
+  // Written back, the indicator keeps both settings (they have no default).
+  const QString written = WriteComponent(*indicator);
+  EXPECT_TRUE(written.contains("object ComSignal1: TComSignal")) << written.toStdString();
+  EXPECT_TRUE(written.contains("Delay = 100")) << written.toStdString();
+  EXPECT_TRUE(written.contains("Signal = siNone")) << written.toStdString();
 }
 
 TEST_F(MainformTest, WithNoPortOnlyThePortChoiceIsEnabled) {

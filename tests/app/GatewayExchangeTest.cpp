@@ -1,0 +1,469 @@
+// The window's connection flow and gateway exchanges through its buttons:
+// against the simulated gateway, and against a scripted far end on a
+// pseudo-terminal where the exact bytes or a reply the simulator does not
+// give matter.
+//
+// The port list comes from a built device tree that lists one virtual port.
+// The tests run in a folder where that port's name is a link to the far
+// end, so opening the name as listed reaches it (as "/dev/<name>" does on a
+// real system).
+#include <gtest/gtest.h>
+#include <sys/file.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTest>
+#include <cerrno>
+#include <fcntl.h>
+#include <grp.h>
+#include <memory>
+#include <unistd.h>
+
+#include "app/Mainform.h"
+#include "app/PortDiscovery.h"
+#include "app/Texts.h"
+#include "comport/Comport.h"
+#include "platform/LastError.h"
+#include "platform/PtyPair.h"
+#include "framework/BoxAnswerer.h"
+#include "support/FakeTree.h"
+#include "support/GatewaySim.h"
+#include "support/SpinnerClick.h"
+
+namespace {
+
+constexpr int kGenerousMs = 10000;
+constexpr char kPortName[] = "ttyQLX0";
+const QString kTimeoutText = QStringLiteral("Time out for the device to respond. Please start over again!");
+const QString kOpenFailedText = QStringLiteral("Unable to open the selected COM Port. Please select again!");
+
+bool Shown(const BoxAnswerer& boxes, const QString& text) {
+  for (const SeenBox& box : boxes.seen)
+    if (box.text == text) return true;
+  return false;
+}
+
+class GatewayExchangeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QStandardPaths::setTestModeEnabled(true);
+    tree_.Pts(0);
+    tree_.Link(tree_.dev() / kPortName, "pts/0");
+    SetDeviceRoots(QString::fromStdString(tree_.Sys()), QString::fromStdString(tree_.Dev()));
+    openFolder_ = QString::fromStdString((tree_.root() / "open").string());
+    QDir().mkpath(openFolder_);
+    savedFolder_ = QDir::currentPath();
+    QDir::setCurrent(openFolder_);
+    FirstShow = false;
+  }
+  void TearDown() override {
+    form_.reset();
+    QDir::setCurrent(savedFolder_);
+    SetDeviceRoots(QStringLiteral("/sys"), QStringLiteral("/dev"));
+  }
+
+  // Where the listed name leads when it is opened.
+  QString PortLink() const { return openFolder_ + QLatin1Char('/') + QLatin1String(kPortName); }
+  void PointPortAt(const std::string& device) {
+    QFile::remove(PortLink());
+    ASSERT_TRUE(QFile::link(QString::fromStdString(device), PortLink()));
+  }
+
+  // A simulator whose pseudo-terminal is what the listed name opens.
+  std::unique_ptr<TGatewaySim> StartSim(QStringList options) {
+    QFile::remove(PortLink());  // a killed simulator leaves its link behind
+    options << QStringLiteral("--link") << PortLink();
+    auto sim = std::make_unique<TGatewaySim>(options);
+    EXPECT_TRUE(sim->Ready()) << options.join(' ').toStdString();
+    return sim;
+  }
+
+  // The window, shown, with the one listed port selected.
+  void CreateForm() {
+    form_ = std::make_unique<TMajorForm>();
+    form_->show();
+    ASSERT_EQ(form_->ComPortListBox->count(), 1);
+    ASSERT_EQ(form_->ComPortListBox->item(0)->text(), QStringLiteral("%1  -  Virtual Serial Port").arg(kPortName));
+    form_->ComPortListBox->setCurrentRow(0);
+  }
+
+  bool WaitForGains(int receive, int transmit, int talkAround) {
+    return QTest::qWaitFor(
+        [&] {
+          return form_->ExchangeState() == CmdIdle && form_->GWReceiveInputGainUpDown->Position() == receive &&
+                 form_->GWTransmitOutputGainUpDown->Position() == transmit &&
+                 form_->GWTalkAroundOutputGainUpDown->Position() == talkAround;
+        },
+        kGenerousMs);
+  }
+
+  std::array<QString, 3> ShownGains() const {
+    return {form_->GWReceiveInputGainStaticText->text(), form_->GWTransmitOutputGainStaticText->text(),
+            form_->GWTalkAroundOutputGainStaticText->text()};
+  }
+
+  void ExpectClosedAfterTimeOut(const BoxAnswerer& boxes) {
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Shown(boxes, kTimeoutText); }, kGenerousMs));
+    const SeenBox& box = boxes.seen.last();
+    EXPECT_EQ(box.text, kTimeoutText);
+    EXPECT_EQ(box.caption, "Error");
+    EXPECT_EQ(box.icon, QMessageBox::Warning);
+    EXPECT_EQ(box.owner, form_.get());
+    EXPECT_FALSE(form_->PortOpened());
+    EXPECT_FALSE(form_->ComPort1->Active());
+    EXPECT_EQ(form_->ExchangeState(), CmdIdle);
+    EXPECT_FALSE(form_->UartRespTimeoutTimer->Enabled());
+    EXPECT_TRUE(form_->OpenComPortButton->isEnabled());
+    EXPECT_FALSE(form_->WriteButton->isEnabled());
+  }
+
+  FakeTree tree_;
+  QString openFolder_, savedFolder_;
+  std::unique_ptr<TMajorForm> form_;
+};
+
+// ---- against the simulator ------------------------------------------------
+
+TEST_F(GatewayExchangeTest, OpenShowsTheGainsAndOneStepIsWritten) {
+  auto sim = StartSim({"--gains", "-3,6,0"});
+  CreateForm();
+  // The note is left to close itself; its time on the screen is measured
+  // from inside its own message loop.
+  QElapsedTimer noteShown;
+  BoxAnswerer boxes([&](QMessageBox* box) {
+    if (box->text() == LoadText(IDS_EXIT_QUESTION)) box->button(QMessageBox::No)->click();
+    if (box->text() == LoadText(IDS_WRITE_SUCCESSFUL)) noteShown.start();
+  });
+
+  form_->OpenComPortButton->click();
+  EXPECT_TRUE(form_->PortOpened());
+  EXPECT_TRUE(form_->PortInUse());
+  EXPECT_FALSE(form_->OpenComPortButton->isEnabled());
+  EXPECT_TRUE(form_->WriteButton->isEnabled());
+  ASSERT_TRUE(WaitForGains(-3, 6, 0));
+  EXPECT_EQ(ShownGains(), (std::array<QString, 3>{"-3", "6", "0"}));
+  EXPECT_EQ(sim->Received(), (QStringList{"AT+KVWCMD1=1", "AT+KVWCMD1=41"}));
+  EXPECT_FALSE(form_->UartRespTimeoutTimer->Enabled());
+
+  // A completed read leaves nothing to ask on exit; a user's step does.
+  ClickArrow(form_->GWTransmitOutputGainUpDown, true);
+  EXPECT_EQ(form_->GWTransmitOutputGainUpDown->Position(), 9);
+  EXPECT_FALSE(form_->close());
+  ASSERT_EQ(boxes.seen.size(), 1);
+  EXPECT_EQ(boxes.seen[0].text, LoadText(IDS_EXIT_QUESTION));
+
+  form_->WriteButton->click();
+  ASSERT_TRUE(sim->WaitForCommand("AT+KVWCMD1=61,-3,9,0"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Shown(boxes, "Write successfully."); }, kGenerousMs));
+  ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() == nullptr; }, kGenerousMs));
+  EXPECT_EQ(boxes.seen.last().caption, "Note");
+  EXPECT_EQ(boxes.seen.last().icon, QMessageBox::Information);
+  ASSERT_TRUE(noteShown.isValid());
+  EXPECT_GE(noteShown.elapsed(), 1200);  // closed by its 1500 ms timer, nobody pressed OK
+  EXPECT_EQ(form_->ExchangeState(), CmdIdle);
+  EXPECT_FALSE(form_->UartRespTimeoutTimer->Enabled());
+  EXPECT_TRUE(form_->PortOpened());
+
+  // A completed write clears the change: the window closes unasked.
+  const auto asked = boxes.seen.size();
+  EXPECT_TRUE(form_->close());
+  EXPECT_EQ(boxes.seen.size(), asked);
+  form_->CloseComPortButton->click();
+}
+
+TEST_F(GatewayExchangeTest, NoValidReplyEndsInTheTimeOut) {
+  const QStringList cases[] = {
+      {"--silent"},
+      {"--identity", "46186757"},
+      {"--status-first"},
+  };
+  for (const QStringList& options : cases) {
+    SCOPED_TRACE(options.join(' ').toStdString());
+    auto sim = StartSim(options);
+    CreateForm();
+    BoxAnswerer boxes;
+    QElapsedTimer clock;
+    clock.start();
+    form_->OpenComPortButton->click();
+    ExpectClosedAfterTimeOut(boxes);
+    EXPECT_GE(clock.elapsed(), 900);
+    EXPECT_EQ(boxes.seen.size(), 1);
+    EXPECT_TRUE(form_->PortInUse());  // closed after a time-out, still the user's port
+    EXPECT_EQ(sim->Received(), QStringList{"AT+KVWCMD1=1"});
+  }
+}
+
+TEST_F(GatewayExchangeTest, RepliesInPiecesWithNoiseAreAccepted) {
+  const QStringList cases[] = {
+      {"--split"}, {"--lf"}, {"--extra"}, {"--garbage"}, {"--delay", "300"},
+  };
+  for (const QStringList& options : cases) {
+    SCOPED_TRACE(options.join(' ').toStdString());
+    auto sim = StartSim(QStringList{"--gains", "21,-24,-9"} + options);
+    CreateForm();
+    BoxAnswerer boxes;
+    form_->OpenComPortButton->click();
+    EXPECT_TRUE(WaitForGains(21, -24, -9));
+    EXPECT_TRUE(boxes.seen.isEmpty());
+    form_->CloseComPortButton->click();  // before the simulator goes
+  }
+}
+
+TEST_F(GatewayExchangeTest, CloseDuringAnExchangeClosesAtOnceAndTheTimeOutStillComes) {
+  auto sim = StartSim({"--silent"});
+  CreateForm();
+  BoxAnswerer boxes;
+  form_->OpenComPortButton->click();
+  ASSERT_TRUE(form_->PortOpened());
+  form_->CloseComPortButton->click();
+  EXPECT_FALSE(form_->PortOpened());
+  EXPECT_FALSE(form_->PortInUse());
+  EXPECT_FALSE(form_->ComPort1->Active());
+  EXPECT_TRUE(form_->UartRespTimeoutTimer->Enabled());
+  EXPECT_EQ(form_->ExchangeState(), CmdIdentify);
+  ExpectClosedAfterTimeOut(boxes);
+}
+
+TEST_F(GatewayExchangeTest, HangUpDuringAnExchangeLeavesTheToolWorking) {
+  auto sim = StartSim({"--silent"});
+  CreateForm();
+  BoxAnswerer boxes;
+  form_->OpenComPortButton->click();
+  ASSERT_TRUE(sim->WaitForCommand("AT+KVWCMD1=1"));
+  sim->Kill();
+  ExpectClosedAfterTimeOut(boxes);
+
+  // A simulator back on the same name: the same window opens it again.
+  sim = StartSim({"--gains", "3,-3,12"});
+  boxes.seen.clear();
+  form_->ComPortListBox->setCurrentRow(0);
+  form_->OpenComPortButton->click();
+  ASSERT_TRUE(form_->PortOpened());
+  EXPECT_TRUE(WaitForGains(3, -3, 12));
+  EXPECT_TRUE(boxes.seen.isEmpty());
+  form_->CloseComPortButton->click();
+}
+
+TEST_F(GatewayExchangeTest, ThePrefixedFormOpensWithoutAPause) {
+  auto sim = StartSim({"--gains", "0,0,0"});
+  ASSERT_TRUE(sim->Pty().startsWith("/dev/"));
+  CreateForm();
+  BoxAnswerer boxes;
+  QElapsedTimer clock;
+  clock.start();
+  // "pts/N" is nothing here; "/dev/pts/N" is the simulator.
+  EXPECT_TRUE(form_->OpenComPort(sim->Pty().mid(5).toStdString()));
+  EXPECT_LT(clock.elapsed(), 900);
+  EXPECT_TRUE(form_->ComPort1->Active());
+  EXPECT_EQ(form_->ComPort1->DeviceName(), sim->Pty());
+  EXPECT_TRUE(boxes.seen.isEmpty());
+  form_->CloseComPort();
+}
+
+// ---- opening fails ----------------------------------------------------------
+
+TEST_F(GatewayExchangeTest, OpenFailureComesAfterTwoPasses) {
+  CreateForm();  // the listed name leads nowhere
+  BoxAnswerer boxes;
+  QElapsedTimer clock;
+  clock.start();
+  form_->OpenComPortButton->click();
+  EXPECT_GE(clock.elapsed(), 1900);
+  ASSERT_EQ(boxes.seen.size(), 1);
+  EXPECT_EQ(boxes.seen[0].text, kOpenFailedText);
+  EXPECT_EQ(boxes.seen[0].caption, "Error");
+  EXPECT_EQ(boxes.seen[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(boxes.seen[0].owner, form_.get());
+  EXPECT_FALSE(form_->PortOpened());
+  EXPECT_FALSE(form_->PortInUse());
+  EXPECT_TRUE(form_->OpenComPortButton->isEnabled());
+  EXPECT_TRUE(form_->ComPortListBox->isEnabled());
+  EXPECT_FALSE(form_->UartRespTimeoutTimer->Enabled());
+}
+
+TEST_F(GatewayExchangeTest, OpenWithNothingSelectedOpensNothing) {
+  PtyPair far;
+  ASSERT_TRUE(far.ok());
+  PointPortAt(far.path());
+  CreateForm();
+  form_->ComPortListBox->clearSelection();
+  form_->ComPortListBox->setCurrentRow(0, QItemSelectionModel::NoUpdate);  // as on gaining focus
+  ASSERT_EQ(form_->ComPortListBox->currentRow(), 0);
+  BoxAnswerer boxes;
+  QElapsedTimer clock;
+  clock.start();
+  form_->OpenComPortButton->click();
+  EXPECT_LT(clock.elapsed(), 900);  // no open passes at all
+  ASSERT_EQ(boxes.seen.size(), 1);
+  EXPECT_EQ(boxes.seen[0].text, kOpenFailedText);
+  EXPECT_FALSE(form_->ComPort1->Active());
+  EXPECT_FALSE(form_->PortInUse());
+  EXPECT_EQ(far.Receive(1, 100), "");
+}
+
+TEST_F(GatewayExchangeTest, APortHeldByAnotherProgramIsNamedSo) {
+  PtyPair far;
+  ASSERT_TRUE(far.ok());
+  PointPortAt(far.path());
+  const int holder = ::open(far.path().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  CreateForm();
+  BoxAnswerer boxes;
+  form_->OpenComPortButton->click();
+  ::close(holder);
+  ASSERT_EQ(boxes.seen.size(), 1);
+  EXPECT_EQ(boxes.seen[0].text, kOpenFailedText + "\nThe port is in use by another program.");
+  EXPECT_FALSE(form_->PortInUse());
+}
+
+TEST_F(GatewayExchangeTest, APortWithoutPermissionNamesItsGroup) {
+  // Root may open anything, so the refusal comes from a device factory; the
+  // group is read from the node that was refused.
+  const gid_t dialout = ::getgrnam("dialout") != nullptr ? ::getgrnam("dialout")->gr_gid : 20;
+  const std::string group = ::getgrgid(dialout) != nullptr ? ::getgrgid(dialout)->gr_name : std::to_string(dialout);
+  tree_.File(tree_.root() / "open" / kPortName);
+  ASSERT_EQ(::chown(PortLink().toLocal8Bit().constData(), 0, dialout), 0);
+  CreateForm();
+  form_->ComPort1->SetDeviceFactory([](const std::string&) -> platform::SerialDevicePtr {
+    platform::SetLastError(EACCES);
+    return nullptr;
+  });
+  BoxAnswerer boxes;
+  form_->OpenComPortButton->click();
+  ASSERT_EQ(boxes.seen.size(), 1);
+  const QStringList lines = boxes.seen[0].text.split('\n');
+  ASSERT_EQ(lines.size(), 2) << boxes.seen[0].text.toStdString();
+  EXPECT_EQ(lines[0], kOpenFailedText);
+  EXPECT_TRUE(lines[1].contains(QStringLiteral("'%1'").arg(QString::fromStdString(group)))) << lines[1].toStdString();
+  EXPECT_TRUE(lines[1].contains("log in again")) << lines[1].toStdString();
+}
+
+TEST(OpenFailureTextTest, SecondLineSaysWhyWhereTheSystemDoes) {
+  FakeTree tree;
+  const std::string node = (tree.root() / "ttyUSB3").string();
+  tree.File(node);
+  ASSERT_EQ(::chown(node.c_str(), 0, 20), 0);
+  const std::string group = ::getgrgid(20) != nullptr ? ::getgrgid(20)->gr_name : "20";
+  const QString denied = QStringLiteral(
+                             "Permission denied: the port belongs to the group '%1'. Join that group (for example: "
+                             "sudo usermod -aG %1 $USER) and log in again.")
+                             .arg(QString::fromStdString(group));
+  const struct {
+    int code;
+    std::string path;
+    QString secondLine;  // empty: none
+  } cases[] = {
+      {EACCES, node, denied},
+      {EPERM, node, denied},
+      {EACCES, node + "-gone", "Permission denied: join the group that owns the port and log in again."},
+      {EBUSY, node, "The port is in use by another program."},
+      {ENOENT, node, ""},
+      {EIO, node, ""},
+      {0, "", ""},
+  };
+  for (const auto& c : cases) {
+    const QString expected = c.secondLine.isEmpty() ? kOpenFailedText : kOpenFailedText + "\n" + c.secondLine;
+    EXPECT_EQ(OpenFailureText(c.code, c.path), expected) << c.code << " " << c.path;
+  }
+}
+
+// ---- a scripted far end ------------------------------------------------------
+
+class ScriptedGatewayTest : public GatewayExchangeTest {
+ protected:
+  void SetUp() override {
+    GatewayExchangeTest::SetUp();
+    ASSERT_TRUE(far_.ok());
+    PointPortAt(far_.path());
+    CreateForm();
+  }
+
+  // The next command as sent, up to and including its CR.
+  std::string NextCommand() {
+    std::string command;
+    while (command.empty() || command.back() != '\r') {
+      const std::string byte = far_.Receive(1, kGenerousMs);
+      if (byte.empty()) break;
+      command += byte;
+    }
+    return command;
+  }
+
+  // Opens with the button and answers identify; the read command is left
+  // to the test.
+  void OpenAndIdentify() {
+    form_->ComPortListBox->setCurrentRow(0);
+    form_->OpenComPortButton->click();
+    ASSERT_EQ(NextCommand(), "AT+KVWCMD1=1\r");
+    far_.Send("OK\r\n+KVWSTS1=1,46186756,7\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form_->ExchangeState() == CmdReadLevels; }, kGenerousMs));
+    ASSERT_EQ(NextCommand(), "AT+KVWCMD1=41\r");
+  }
+
+  PtyPair far_;
+};
+
+TEST_F(ScriptedGatewayTest, WriteSendsThePositionsAndOneCR) {
+  BoxAnswerer boxes;
+  OpenAndIdentify();
+  far_.Send("OK\r\n+KVWSTS1=41,-3,6,0\r\n");
+  ASSERT_TRUE(WaitForGains(-3, 6, 0));
+  ClickArrow(form_->GWTransmitOutputGainUpDown, true);
+  form_->WriteButton->click();
+  EXPECT_EQ(NextCommand(), "AT+KVWCMD1=61,-3,9,0\r");
+  EXPECT_EQ(far_.Receive(1, 200), "");  // nothing after the CR
+  far_.Send("OK\n+KVWSTS1=61,1,2,3\n");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Shown(boxes, "Write successfully."); }, kGenerousMs));
+}
+
+TEST_F(ScriptedGatewayTest, GainsOutsideTheRangeAreClampedAndWrittenAsShown) {
+  BoxAnswerer boxes;
+  const struct {
+    const char* reply;
+    int receive, transmit, talkAround;
+  } cases[] = {
+      {"100,-100,5", 21, -24, 5},       // outside the range: its end; off the step: as it is
+      {"65539,-65542,-1", 3, -6, -1},   // 16 bits of each field
+      {"", 0, 0, 0},                    // missing fields are 0
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reply);
+    OpenAndIdentify();
+    far_.Send(std::string("OK\r\n+KVWSTS1=41,") + c.reply + "\r\n");
+    ASSERT_TRUE(WaitForGains(c.receive, c.transmit, c.talkAround));
+    EXPECT_EQ(ShownGains(), (std::array<QString, 3>{QString::number(c.receive), QString::number(c.transmit),
+                                                     QString::number(c.talkAround)}));
+    form_->WriteButton->click();
+    EXPECT_EQ(NextCommand(), QStringLiteral("AT+KVWCMD1=61,%1,%2,%3\r")
+                                 .arg(c.receive)
+                                 .arg(c.transmit)
+                                 .arg(c.talkAround)
+                                 .toStdString());
+    form_->CloseComPortButton->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form_->UartRespTimeoutTimer->Enabled(); }, kGenerousMs));
+  }
+  EXPECT_EQ(boxes.seen.size(), 3);  // the three abandoned writes timed out
+}
+
+TEST_F(ScriptedGatewayTest, WriteDuringAPendingReadKeepsTheReadsDeadline) {
+  BoxAnswerer boxes;
+  OpenAndIdentify();
+  ASSERT_TRUE(form_->UartRespTimeoutTimer->Running());
+  const int before = form_->UartRespTimeoutTimer->RemainingTime();
+  form_->WriteButton->click();
+  EXPECT_EQ(NextCommand(), "AT+KVWCMD1=61,0,0,0\r");
+  EXPECT_LE(form_->UartRespTimeoutTimer->RemainingTime(), before);
+  EXPECT_EQ(form_->ExchangeState(), CmdWriteLevels);
+  // The read's reply no longer matches and is ignored.
+  far_.Send("OK\r\n+KVWSTS1=41,9,9,9\r\n");
+  ExpectClosedAfterTimeOut(boxes);
+  EXPECT_EQ(form_->GWReceiveInputGainUpDown->Position(), 0);
+}
+
+}  // namespace

@@ -4,7 +4,10 @@
 // collects as the event loop runs.
 #pragma once
 
+#include <sys/prctl.h>
+
 #include <QProcess>
+#include <csignal>
 #include <QStringList>
 #include <QTest>
 
@@ -14,6 +17,8 @@ class TGatewaySim {
   explicit TGatewaySim(const QStringList& options) {
     QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] { ReadOutput(); });
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // A test program that dies takes its simulator along.
+    process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process_.start(QStringLiteral(GATEWAY_SIM_PATH), options);
     QTest::qWaitFor([this] { return ready_ || process_.state() == QProcess::NotRunning; }, 10000);
   }

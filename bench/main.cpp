@@ -5,6 +5,8 @@
 //   (a) round trip: a 13-byte command answered by a 33-byte reply, timed
 //       one by one (median, p99), with CPU time and context switches of the
 //       side per round trip; a bare poll+read loop gives the floor
+//   (r) the same round trip through a socat relay between the pair and a
+//       second pseudo-terminal, which the side opens
 //   (b) bulk receive of a streamed pattern: MB/s and CPU time
 //   (c) an idle open port: CPU time and wake-ups (context switches of every
 //       thread but the one measuring)
@@ -27,6 +29,7 @@
 #include "FarEnd.h"
 #include "Measure.h"
 #include "Pty.h"
+#include "Relay.h"
 #include "Side.h"
 #include "framework/Application.h"
 
@@ -45,7 +48,7 @@ struct Options {
   int warmUp = 200;
   uint64_t bulkBytes = 64ull << 20;
   double idleSeconds = 10;
-  bool roundTrip = true, bulk = true, idle = true;
+  bool roundTrip = true, relay = true, bulk = true, idle = true;
   bool ours = true, qt = true, floor = true;
   std::string countOnly;  // a side name: measured round trips of it alone
 };
@@ -64,14 +67,19 @@ struct IdleFigures {
 // Figures of one side, per phase that ran.
 struct SideFigures {
   std::optional<RoundTripFigures> roundTrip;
+  std::optional<RoundTripFigures> relayed;
   std::optional<BulkFigures> bulk;
   std::optional<IdleFigures> idle;
 };
 
-RoundTripFigures MeasureRoundTrips(Side& side, Pty& pty, const Options& options, bool countOnly) {
+// With 'relayed' the side talks to the far end through a socat relay.
+RoundTripFigures MeasureRoundTrips(Side& side, Pty& pty, const Options& options, bool countOnly,
+                                   bool relayed = false) {
   const Exchange exchange;
   pty.Reset();
-  side.Open(pty.SlavePath());
+  std::optional<Relay> relay;
+  if (relayed) relay.emplace(pty.SlavePath());
+  side.Open(relayed ? relay->Path() : pty.SlavePath());
   FarEnd far(pty.Master());
   if (countOnly) far.ExcludeFromInstructionCount();
   far.StartResponder(exchange.reply, '\r');
@@ -151,6 +159,15 @@ SideFigures MeasureSide(Side& side, Pty& pty, const Options& options) {
   SideFigures figures;
   std::fprintf(stderr, "measuring %s ...\n", side.Name().c_str());
   if (options.roundTrip) figures.roundTrip = MeasureRoundTrips(side, pty, options, false);
+  if (options.relay) {
+    try {
+      figures.relayed = MeasureRoundTrips(side, pty, options, false, true);
+    } catch (const std::exception& e) {
+      // The relay is optional: the other phases still count.
+      std::fprintf(stderr, "%s: relayed round trips not measured: %s\n", side.Name().c_str(), e.what());
+      side.Close();
+    }
+  }
   if (options.bulk && side.Streams()) figures.bulk = MeasureBulk(side, pty, options);
   if (options.idle && side.Streams()) figures.idle = MeasureIdle(side, pty, options);
   return figures;
@@ -175,11 +192,14 @@ std::optional<double> Pick(const std::optional<T>& figures, F field) {
 void Report(const SideFigures& ours, const SideFigures& theirs, const SideFigures& floor,
             const Options& options) {
   std::printf("\n%-38s %14s %14s %8s\n", "figure", "TComPort", "QSerialPort", "ratio");
-  auto rt = [&](const char* label, auto field, const char* format) {
-    Row(label, Pick(ours.roundTrip, field), Pick(theirs.roundTrip, field), format);
-  };
-  if (ours.roundTrip || theirs.roundTrip) {
-    std::printf("(a) round trip, %d exchanges of 13 + 33 bytes\n", options.roundTrips);
+  auto roundTripRows = [&](const char* heading, auto pick) {
+    const auto& a = pick(ours);
+    const auto& b = pick(theirs);
+    if (!a && !b) return;
+    std::printf(heading, options.roundTrips);
+    auto rt = [&](const char* label, auto field, const char* format) {
+      Row(label, Pick(a, field), Pick(b, field), format);
+    };
     rt(
         "  median (us)", [](auto& f) { return f.medianUs; }, "%.1f");
     rt(
@@ -190,7 +210,11 @@ void Report(const SideFigures& ours, const SideFigures& theirs, const SideFigure
         "  voluntary switches per round trip", [](auto& f) { return f.voluntarySwitches; }, "%.2f");
     rt(
         "  involuntary switches per round trip", [](auto& f) { return f.involuntarySwitches; }, "%.2f");
-  }
+  };
+  roundTripRows("(a) round trip, %d exchanges of 13 + 33 bytes\n",
+                [](const SideFigures& f) -> const auto& { return f.roundTrip; });
+  roundTripRows("(r) round trip through a socat pty relay, %d exchanges\n",
+                [](const SideFigures& f) -> const auto& { return f.relayed; });
   if (ours.bulk || theirs.bulk) {
     std::printf("(b) bulk receive, %.0f MiB\n", static_cast<double>(options.bulkBytes) / (1 << 20));
     auto bulk = [&](const char* label, auto field, const char* format) {
@@ -214,14 +238,15 @@ void Report(const SideFigures& ours, const SideFigures& theirs, const SideFigure
     idle(
         "  wake-ups", [](auto& f) { return static_cast<double>(f.wakeUps); }, "%.0f");
   }
-  if (floor.roundTrip) {
-    const RoundTripFigures& f = *floor.roundTrip;
-    std::printf(
-        "floor for (a), bare poll+read loop: median %.1f us, p99 %.1f "
-        "us, CPU %.1f us, "
-        "%.2f voluntary switches per round trip\n",
-        f.medianUs, f.p99Us, f.cpuUs, f.voluntarySwitches);
-  }
+  auto floorLine = [](const char* phase, const std::optional<RoundTripFigures>& figures) {
+    if (!figures) return;
+    const RoundTripFigures& f = *figures;
+    std::printf("floor for %s, bare poll+read loop: median %.1f us, p99 %.1f us, CPU %.1f us, "
+                "%.2f voluntary switches per round trip\n",
+                phase, f.medianUs, f.p99Us, f.cpuUs, f.voluntarySwitches);
+  };
+  floorLine("(a)", floor.roundTrip);
+  floorLine("(r)", floor.relayed);
   if (ours.idle && ours.idle->wakeUps != 0)
     std::printf(
         "WARNING: the idle open TComPort woke %ld times; it must not "
@@ -244,8 +269,8 @@ Options ParseOptions(const QStringList& arguments) {
   const QCommandLineOption warmUp("warm-up", "Exchanges before measuring (200).", "n", "200");
   const QCommandLineOption bulkMib("bulk-mib", "MiB streamed in the bulk phase (64).", "n", "64");
   const QCommandLineOption idleSeconds("idle-seconds", "Idle phase length (10).", "s", "10");
-  const QCommandLineOption phases("phases", "Phases to run: any of rt,bulk,idle (all).", "list",
-                                  "rt,bulk,idle");
+  const QCommandLineOption phases("phases", "Phases to run: any of rt,relay,bulk,idle (all).", "list",
+                                  "rt,relay,bulk,idle");
   const QCommandLineOption sides("sides", "Sides to run: any of ours,qt,floor (all).", "list",
                                  "ours,qt,floor");
   const QCommandLineOption countOnly("count-only",
@@ -268,9 +293,10 @@ Options ParseOptions(const QStringList& arguments) {
   if (options.roundTrips < 1) throw std::runtime_error("--round-trips wants at least 1");
   const QStringList chosen = parser.value(phases).split(',', Qt::SkipEmptyParts);
   for (const QString& phase : chosen)
-    if (phase != "rt" && phase != "bulk" && phase != "idle")
-      throw std::runtime_error("unknown phase \"" + phase.toStdString() + "\" (rt, bulk or idle)");
+    if (phase != "rt" && phase != "relay" && phase != "bulk" && phase != "idle")
+      throw std::runtime_error("unknown phase \"" + phase.toStdString() + "\" (rt, relay, bulk or idle)");
   options.roundTrip = chosen.contains("rt");
+  options.relay = chosen.contains("relay");
   options.bulk = chosen.contains("bulk");
   options.idle = chosen.contains("idle");
   const QStringList chosenSides = parser.value(sides).split(',', Qt::SkipEmptyParts);
@@ -300,7 +326,7 @@ int Run(const QStringList& arguments) {
   SideFigures ours, theirs, floor;
   if (options.ours) ours = MeasureSide(*MakeComponentSide(), pty, options);
   if (options.qt) theirs = MeasureSide(*MakeQtSide(), pty, options);
-  if (options.floor && options.roundTrip) floor = MeasureSide(*MakeFloorSide(), pty, options);
+  if (options.floor && (options.roundTrip || options.relay)) floor = MeasureSide(*MakeFloorSide(), pty, options);
   Report(ours, theirs, floor, options);
   return 0;
 }

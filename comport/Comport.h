@@ -704,17 +704,24 @@ class TComThread : public TThread {
  private:
   friend class TCustomComPort;
 
-  // Hands the events of the last wait to the port's handlers.
+  // Hands the events of the last wait to the port's handlers: queued to
+  // the user-interface thread (the thread goes on to its next wait, which
+  // returns no events before this batch has run), or run here.
   void Dispatch();
+  // Runs the batch in FBatchMask.
   void DoEventOnPort();
+  // The queued batch: DoEventOnPort, then the device's events released.
+  void RunQueuedBatch();
 
   TCustomComPort* const FComPort;
   const std::shared_ptr<TComThreadLink> FLink;
   const platform::SerialDevicePtr FDevice;
   const bool FSynchronizeEvents;
+  const std::function<void()> FQueuedBatch{[this] { RunQueuedBatch(); }};
   platform::Event FWaitEvent{false, false};  // auto-reset, starts clear
   platform::Overlapped FWaitOverlapped;
-  uint32_t FWaitMask = 0;
+  uint32_t FWaitMask = 0;   // the last wait's events
+  uint32_t FBatchMask = 0;  // the events of the batch handed on last
 };
 
 // The published component.

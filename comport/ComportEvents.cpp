@@ -241,16 +241,38 @@ void TComThread::Dispatch() {
   // A batch whose mask is empty (the mask changed, or the device closed)
   // has nothing to hand over.
   if (FWaitMask == 0) return;
-  if (FSynchronizeEvents)
-    Synchronize(&TComThread::DoEventOnPort);
-  else
+  // The batch before has run: the device held this wait's events until
+  // then. A device that cannot hold them makes this wait for it.
+  WaitForQueued();
+  FBatchMask = FWaitMask;
+  if (!FSynchronizeEvents) {
     DoEventOnPort();
+    return;
+  }
+  // One hand-off: the batch is queued and this thread goes on to its next
+  // wait, which also covers the wait for this batch's end, so neither
+  // costs a wake-up of its own.
+  FDevice->HoldEvents();
+  try {
+    Queue(FQueuedBatch);
+  } catch (...) {
+    FDevice->ReleaseEvents();
+    throw;
+  }
+}
+
+void TComThread::RunQueuedBatch() {
+  struct Release {
+    platform::SerialDevice& device;
+    ~Release() { device.ReleaseEvents(); }
+  } release{*FDevice};
+  DoEventOnPort();
 }
 
 void TComThread::DoEventOnPort() {
   TCustomComPort* port = FLink->Port.load(std::memory_order_acquire);
   if (port == nullptr) return;  // stopped or dropped meanwhile
-  port->FEventMask = FWaitMask;
+  port->FEventMask = FBatchMask;
   // On this thread the owner may close the port and free it as soon as a
   // handler's close has returned: the batch then ends untouched.
   port->DispatchEvents(FSynchronizeEvents ? nullptr : FLink.get());

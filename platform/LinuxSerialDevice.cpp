@@ -498,7 +498,7 @@ bool LinuxSerialDevice::WaitCommEvent(uint32_t& eventMask, Overlapped& overlappe
   BlockingCall call(*this);
   const uint64_t generation = maskGeneration_;
   WaitLocked(lock, [&] {
-    return closed_ || hungUp_ || generation != maskGeneration_ || (history_ & mask_) != 0;
+    return closed_ || hungUp_ || generation != maskGeneration_ || ((history_ & mask_) != 0 && !eventsHeld_);
   });
   overlapped.Internal = 0;
   overlapped.InternalHigh = 0;
@@ -511,6 +511,19 @@ bool LinuxSerialDevice::WaitCommEvent(uint32_t& eventMask, Overlapped& overlappe
   eventMask = history_ & mask_;
   history_ &= ~eventMask;
   return true;
+}
+
+void LinuxSerialDevice::HoldEvents() {
+  Lock lock(mutex_);
+  eventsHeld_ = true;
+}
+
+void LinuxSerialDevice::ReleaseEvents() {
+  Lock lock(mutex_);
+  eventsHeld_ = false;
+  // Only a waiter that already holds events needs waking.
+  if (history_ & mask_)
+    ChangedLocked();
 }
 
 // ---- transfers -----------------------------------------------------------

@@ -64,6 +64,8 @@ class LinuxSerialDevice final : public SerialDevice {
   bool SetCommMask(uint32_t mask) override;
   bool GetCommMask(uint32_t& mask) override;
   bool WaitCommEvent(uint32_t& eventMask, Overlapped& overlapped) override;
+  void HoldEvents() override;
+  void ReleaseEvents() override;
   bool ReadFile(void* buffer, uint32_t count, Overlapped& overlapped) override;
   bool WriteFile(const void* buffer, uint32_t count, Overlapped& overlapped) override;
   bool GetOverlappedResult(Overlapped& overlapped, uint32_t& transferred, bool wait) override;
@@ -199,6 +201,7 @@ class LinuxSerialDevice final : public SerialDevice {
   uint32_t mask_ = 0;
   uint64_t maskGeneration_ = 0;
   uint32_t history_ = 0;  // events of the mask that occurred since the last wait
+  bool eventsHeld_ = false;  // HoldEvents: a wait returns no events
   uint32_t lineErrors_ = 0;
 
   // The emulated input queue.

@@ -278,9 +278,9 @@ TEST(ComportEvents, ABatchStillQueuedWhenThePortClosesOrGoesIsDropped) {
     auto device = f->device;
     device->AwaitWaiter();
     device->Receive("x");
-    // The thread leaves its wait and hands the batch over; the event loop
-    // does not run until the port has closed or gone.
-    while (device->Waiting()) std::this_thread::yield();
+    // The thread hands the batch over and goes on to its next wait; the
+    // event loop does not run until the port has closed or gone.
+    while (device->Calls(FakeSerialDevice::Op::WaitCommEvent) < 2) std::this_thread::yield();
     if (destroy)
       f.reset();
     else

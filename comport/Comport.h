@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@
 #include "framework/MethodTable.h"
 #include "framework/Persistent.h"
 #include "framework/Thread.h"
+#include "platform/ProcessPriority.h"
 #include "platform/SerialDevice.h"
 
 // ---------------------------------------------------------------------------
@@ -443,7 +445,9 @@ class TCustomComPort : public TComponent {
   void Check(bool ok);
   [[noreturn]] void RaiseThreadError();
 
-  bool Log() const { return !FLogFile.isEmpty(); }
+  // Read by the event thread as well: a flag, so nothing is locked while
+  // nothing is logged.
+  bool Log() const { return FLogging.load(std::memory_order_acquire); }
   // Appends one time-stamped line (with an optional "$41, $54" dump) when
   // logging is on. A file that cannot be written raises EInOutError.
   void WriteLog(const QString& text, const void* data = nullptr, int count = 0);
@@ -451,10 +455,12 @@ class TCustomComPort : public TComponent {
   // time left out at midnight.
   static QString LogTimeStamp(const QDateTime& when);
 
-  QString LogFile() const { return FLogFile; }
-  void SetLogFile(const QString& value) { FLogFile = value; }
-  TComErrorEvent OnError() const { return FOnError; }
-  void SetOnError(const TComErrorEvent& handler) { FOnError = handler; }
+  // Both may change while the event thread reads them (with
+  // SynchronizeEvents off); each read takes a copy.
+  QString LogFile() const;
+  void SetLogFile(const QString& value);
+  TComErrorEvent OnError() const;
+  void SetOnError(const TComErrorEvent& handler);
 
   // Platform error code of the event thread's last failed wait.
   int ThreadErrorCode = 0;
@@ -604,6 +610,8 @@ class TCustomComPort : public TComponent {
   friend class TComThread;
 
   void Purge(uint32_t flags);
+  // Forgets every handler (for a port that goes with its owner).
+  void DropHandlers();
 
   // One wait of the event thread and, when events came, one dispatch. Works
   // only on what the thread owns: the port may be gone meanwhile.
@@ -647,11 +655,13 @@ class TCustomComPort : public TComponent {
   std::unique_ptr<TCharacters> FCharacters;
   std::unique_ptr<TBufferSizes> FBufferSizes;
   std::unique_ptr<TTimeouts> FTimeouts;
-  QString FLogFile;
+  QString FLogFile;          // under FSharedMutex
+  std::atomic<bool> FLogging{false};  // FLogFile is not empty
   TDeviceFactory FDeviceFactory;
 
   // Handlers.
-  TComErrorEvent FOnError;
+  mutable std::mutex FSharedMutex;  // guards what both threads read and the user may change
+  TComErrorEvent FOnError;           // under FSharedMutex
   TOpenCloseEvent FBeforeOpen, FAfterOpen, FBeforeClose, FAfterClose;
   TNotifyEvent FOnBreak, FOnCTSChange, FOnDSRChange, FOnEvent1, FOnEvent2, FOnPrinterError, FOnRing, FOnRLSDChange,
       FOnRx80PercFull, FOnRxChar, FOnRxFlag, FOnTxEmpty;
@@ -659,6 +669,10 @@ class TCustomComPort : public TComponent {
   TReadWriteEvent FBeforeRead, FAfterRead, FBeforeWrite, FAfterWrite;
 
  protected:
+  // The length of a write of 'size' bytes; raises a clear EComError when
+  // it exceeds the largest transfer length (INT_MAX).
+  int TransferLength(size_t size);
+
   // Run-time state of one port. The port is open exactly while
   // FDeviceHandle is set; the three events exist exactly while it is open.
   bool FRecordedActive = false;
@@ -676,7 +690,8 @@ class TCustomComPort : public TComponent {
   int32_t FWriteLength = 0;
   void* FReadBuffer = nullptr;
   const void* FWriteBuffer = nullptr;
-  int32_t FSavedPriorityClass = -1;  // -1: nothing saved
+  // The process's priority to restore at close; empty: nothing was changed.
+  std::optional<platform::SavedProcessPriority> FSavedPriorityClass;
   // (ThreadErrorCode, public above, belongs here in order.)
   std::vector<uint8_t> FWriteCopy;
   std::shared_ptr<void> FNotifyHandle;  // device notification registration

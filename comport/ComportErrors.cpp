@@ -15,7 +15,7 @@ void TCustomComPort::RaiseError(int code, const std::string& message) {
     throw EComError(code, message);
   } catch (EComError& error) {
     TComAction action = caFail;
-    if (FOnError) FOnError(this, error, action);
+    if (const TComErrorEvent handler = OnError()) handler(this, error, action);
     if (action == caAbort) throw EAbort();
     throw;  // the very object the handler was shown
   }
@@ -32,6 +32,27 @@ void TCustomComPort::Check(bool ok) {
 void TCustomComPort::RaiseThreadError() {
   const int code = ThreadErrorCode;
   RaiseError(code, platform::SystemErrorMessage(code));
+}
+
+TComErrorEvent TCustomComPort::OnError() const {
+  std::lock_guard lock(FSharedMutex);
+  return FOnError;
+}
+
+void TCustomComPort::SetOnError(const TComErrorEvent& handler) {
+  std::lock_guard lock(FSharedMutex);
+  FOnError = handler;
+}
+
+QString TCustomComPort::LogFile() const {
+  std::lock_guard lock(FSharedMutex);
+  return FLogFile;
+}
+
+void TCustomComPort::SetLogFile(const QString& value) {
+  std::lock_guard lock(FSharedMutex);
+  FLogFile = value;
+  FLogging.store(!value.isEmpty(), std::memory_order_release);
 }
 
 namespace {
@@ -123,7 +144,8 @@ void TCustomComPort::WriteLog(const QString& text, const void* data, int count) 
   line += HexDump(data, count);
   line += "\r\n";
 
-  const QString file = FLogFile;
+  const QString file = LogFile();
+  if (file.isEmpty()) return;  // switched off meanwhile
   const FileDescriptor fd(::open(QFile::encodeName(file).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
   if (fd.Get() < 0) RaiseLogError(file, errno);
   if (!WriteAll(fd.Get(), line)) RaiseLogError(file, errno);

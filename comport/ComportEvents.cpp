@@ -125,6 +125,9 @@ void TCustomComPort::SetComEventMask() {
 
 void TCustomComPort::CreateThread() {
   if (FEventLink) return;
+  // The thread hands its batches and errors to the user-interface thread:
+  // without an application object it would end at its first batch.
+  if (!TThread::PrepareSynchronize()) RaiseError(0, "Line events need an application object");
   FEventLink = std::make_shared<TComThreadLink>(this);
   TComThread* thread = nullptr;
   try {

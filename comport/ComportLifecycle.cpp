@@ -23,6 +23,9 @@ TCustomComPort::TCustomComPort(QObject* owner)
 }
 
 TCustomComPort::~TCustomComPort() {
+  // Going with the owner, the port closes without calling a handler: they
+  // are normally methods of the owner, whose own members are gone already.
+  if (Destroying()) DropHandlers();
   // Nobody can receive an error raised now (a BeforeClose handler, an
   // unwritable log): the device is released all the same.
   try {
@@ -34,6 +37,17 @@ TCustomComPort::~TCustomComPort() {
   FBufferSizes.reset();
   FCharacters.reset();
   FFlowControl.reset();
+}
+
+void TCustomComPort::DropHandlers() {
+  // The fields themselves: the setters would apply a new event mask.
+  SetOnError(nullptr);
+  FBeforeOpen = FAfterOpen = FBeforeClose = FAfterClose = nullptr;
+  for (TNotifyEvent* handler : {&FOnBreak, &FOnCTSChange, &FOnDSRChange, &FOnEvent1, &FOnEvent2, &FOnPrinterError,
+                                &FOnRing, &FOnRLSDChange, &FOnRx80PercFull, &FOnRxChar, &FOnRxFlag, &FOnTxEmpty})
+    *handler = nullptr;
+  FOnLineError = nullptr;
+  FBeforeRead = FAfterRead = FBeforeWrite = FAfterWrite = nullptr;
 }
 
 QString TCustomComPort::About() const { return QStringLiteral("TComPort serial port component 1.0"); }
@@ -131,11 +145,11 @@ void TCustomComPort::Close() {
 void TCustomComPort::CreateHandle() {
   FreeHandle();
   try {
+    // The result is not tested: a class the system refuses, or one the
+    // process could not leave again, leaves the priority as it was.
+    if (FPriorityClass != pcDefault)
+      FSavedPriorityClass = platform::ChangeProcessPriorityClass(kPriorityClasses[FPriorityClass]);
     platform::SetLastError(0);
-    if (FPriorityClass != pcDefault) {
-      FSavedPriorityClass = static_cast<int32_t>(platform::GetProcessPriorityClass());
-      platform::SetProcessPriorityClass(kPriorityClasses[FPriorityClass]);
-    }
     // Event objects cannot fail short of memory, which raises on its own.
     FEventOverlapped = platform::Overlapped{};
     FEventOverlappedEvent = std::make_unique<platform::Event>(false, false);
@@ -169,9 +183,9 @@ void TCustomComPort::FreeHandle() {
   FEventOverlapped.hEvent = nullptr;
   FEventOverlappedEvent.reset();
   ForgetTransfers();
-  if (FSavedPriorityClass != -1) {
-    platform::SetProcessPriorityClass(static_cast<uint32_t>(FSavedPriorityClass));
-    FSavedPriorityClass = -1;
+  if (FSavedPriorityClass) {
+    platform::RestoreProcessPriority(*FSavedPriorityClass);
+    FSavedPriorityClass.reset();
   }
 }
 

@@ -227,13 +227,20 @@ TBytes TCustomComPort::ReadBytes() {
 
 QString TCustomComPort::ReadUtf8() { return DecodeUtf8(ReadAnsiString()); }
 
+int TCustomComPort::TransferLength(size_t size) {
+  if (size > static_cast<size_t>(INT_MAX))
+    RaiseError(0, "A transfer of " + std::to_string(size) + " bytes exceeds the largest transfer length of " +
+                      std::to_string(INT_MAX) + " bytes");
+  return static_cast<int>(size);
+}
+
 void TCustomComPort::WriteAnsiString(const std::string& text) {
-  Write(text.data(), static_cast<int>(text.size()), false);
+  Write(text.data(), TransferLength(text.size()), false);
 }
 
 void TCustomComPort::WriteString(const std::string& text) { WriteAnsiString(text); }
 
-void TCustomComPort::WriteBytes(const TBytes& bytes) { Write(bytes.data(), static_cast<int>(bytes.size()), false); }
+void TCustomComPort::WriteBytes(const TBytes& bytes) { Write(bytes.data(), TransferLength(bytes.size()), false); }
 
 void TCustomComPort::WriteUtf8(const QString& text) { WriteAnsiString(EncodeUtf8(text)); }
 

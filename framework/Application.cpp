@@ -14,14 +14,60 @@ TApplication* Application = nullptr;
 
 namespace {
 
-// The application that accepts posted calls. Guarded by its own mutex so
-// that a worker thread never posts to an application being destroyed.
+// The live TApplication (the exception display queued from other threads)
+// and the call target. Guarded by their own mutex so that a worker thread
+// never posts to an object being destroyed.
 std::mutex postMutex;
-TApplication* postTarget = nullptr;
+TApplication* displayTarget = nullptr;
+QObject* callTarget = nullptr;
 
-// The thread that created the application object. Kept after the object
-// goes, so that thread is still recognised as the user-interface thread.
+// The thread that created the TApplication or the call target. Kept after
+// they go, so that thread is still recognised as the user-interface thread.
 std::atomic<Qt::HANDLE> uiThread{nullptr};
+
+// Runs posted calls on the user-interface thread. A child of the
+// application object, so it goes with it at the latest.
+class CallTarget final : public QObject {
+ public:
+  explicit CallTarget(QCoreApplication* application) : QObject(application) {
+    uiThread.store(QThread::currentThreadId(), std::memory_order_release);
+    std::lock_guard lock(postMutex);
+    callTarget = this;
+  }
+
+  ~CallTarget() override {
+    {
+      std::lock_guard lock(postMutex);
+      if (callTarget == this) callTarget = nullptr;
+    }
+    // Calls still queued never run; destroying them releases their callers.
+    QCoreApplication::removePostedEvents(this, TPostedCall::EventType());
+  }
+
+ protected:
+  bool event(QEvent* event) override {
+    // Calls are posted under postMutex; taking it once here orders the
+    // poster's writes before this thread reads the event, also for race
+    // checkers that cannot see the locking inside Qt's event queue.
+    { std::lock_guard lock(postMutex); }
+    if (event->type() == TPostedCall::EventType()) {
+      static_cast<TPostedCall*>(event)->Run();
+      return true;
+    }
+    return QObject::event(event);
+  }
+};
+
+// Removes the call target first thing when an application object other
+// than a TApplication is destroyed, before Qt takes down its event loop.
+void DropCallTarget() {
+  QObject* target = nullptr;
+  {
+    std::lock_guard lock(postMutex);
+    target = callTarget;
+  }
+  delete target;
+}
 
 void WriteToStderr(std::exception_ptr error) noexcept {
   try {
@@ -43,17 +89,19 @@ QEvent::Type TPostedCall::EventType() {
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   Application = this;
   uiThread.store(QThread::currentThreadId(), std::memory_order_release);
-  std::lock_guard lock(postMutex);
-  postTarget = this;
+  {
+    std::lock_guard lock(postMutex);
+    displayTarget = this;
+  }
+  new CallTarget(this);
 }
 
 TApplication::~TApplication() {
   {
     std::lock_guard lock(postMutex);
-    if (postTarget == this) postTarget = nullptr;
+    if (displayTarget == this) displayTarget = nullptr;
   }
-  // Calls still queued never run; destroying them releases their callers.
-  removePostedEvents(this, TPostedCall::EventType());
+  DropCallTarget();
   if (Application == this) Application = nullptr;
 }
 
@@ -121,40 +169,49 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
   }
 }
 
-bool TApplication::event(QEvent* event) {
-  // Calls are posted under postMutex; taking it once here orders the
-  // poster's writes before this thread reads the event, also for race
-  // checkers that cannot see the locking inside Qt's event queue.
-  { std::lock_guard lock(postMutex); }
-  if (event->type() == TPostedCall::EventType()) {
-    static_cast<TPostedCall*>(event)->Run();
-    return true;
+bool TApplication::EnsureCallTarget() {
+  {
+    std::lock_guard lock(postMutex);
+    if (callTarget != nullptr) return true;
   }
-  return QApplication::event(event);
+  QCoreApplication* application = QCoreApplication::instance();
+  if (application == nullptr || application->thread() != QThread::currentThread()) return false;
+  new CallTarget(application);
+  qAddPostRoutine(DropCallTarget);
+  return true;
 }
 
 bool TApplication::PostCall(std::unique_ptr<TPostedCall> call) {
   std::lock_guard lock(postMutex);
-  if (postTarget == nullptr) return false;
-  postEvent(postTarget, call.release());
+  if (callTarget == nullptr) return false;
+  QCoreApplication::postEvent(callTarget, call.release());
   return true;
 }
 
-void TApplication::RunPostedCalls() { sendPostedEvents(this, TPostedCall::EventType()); }
+void TApplication::RunPostedCalls() {
+  QObject* target = nullptr;
+  {
+    std::lock_guard lock(postMutex);
+    target = callTarget;
+  }
+  if (target != nullptr) QCoreApplication::sendPostedEvents(target, TPostedCall::EventType());
+}
 
 bool TApplication::OnUiThread() noexcept {
   const Qt::HANDLE ui = uiThread.load(std::memory_order_acquire);
-  return ui != nullptr && ui == QThread::currentThreadId();
+  if (ui != nullptr) return ui == QThread::currentThreadId();
+  const QCoreApplication* application = QCoreApplication::instance();
+  return application != nullptr && application->thread() == QThread::currentThread();
 }
 
 void TApplication::QueueException(std::exception_ptr error) noexcept {
   std::lock_guard lock(postMutex);
-  if (postTarget == nullptr) {
+  if (displayTarget == nullptr) {
     WriteToStderr(error);
     return;
   }
   try {
-    TApplication* target = postTarget;
+    TApplication* target = displayTarget;
     QMetaObject::invokeMethod(
         target, [target, error] { target->HandleException(error); }, Qt::QueuedConnection);
   } catch (...) {

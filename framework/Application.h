@@ -17,9 +17,10 @@
 class QWidget;
 
 // A call handed to the user-interface thread as one event posted to the
-// application object; Run() executes it there (also inside modal loops).
-// Destroying an event that never ran (the application went away first)
-// must release whoever waits for it.
+// application's call target, an object living on that thread; Run()
+// executes it there (also inside modal loops). Destroying an event that
+// never ran (the application went away first) must release whoever waits
+// for it.
 class TPostedCall : public QEvent {
  public:
   TPostedCall() : QEvent(EventType()) {}
@@ -64,22 +65,28 @@ class TApplication : public QApplication {
 
   TExceptionEvent OnException;
 
-  // Posts a call to the live application object, from any thread. Returns
-  // false (and destroys the call) when there is none.
+  // Posted calls work under any QCoreApplication: the call target is made
+  // with a TApplication, or when first needed under another application
+  // object, and goes with the application.
+  //
+  // Makes the call target when there is none yet and this is the thread of
+  // the running application object. True when there is a target; false
+  // with no application object at all (or off its thread before a target
+  // was made).
+  static bool EnsureCallTarget();
+  // Posts a call to the call target, from any thread. Returns false (and
+  // destroys the call) when there is none.
   static bool PostCall(std::unique_ptr<TPostedCall> call);
-  // Queues an exception to the live application's display from any
-  // thread; with no application it goes to stderr.
+  // Queues an exception to the live TApplication's display from any
+  // thread; without one it goes to stderr.
   static void QueueException(std::exception_ptr error) noexcept;
-  // True on the thread that created the (last) application object.
+  // True on the user-interface thread: the thread that created the (last)
+  // TApplication or call target, else the thread of the application object.
   static bool OnUiThread() noexcept;
-  // Runs the calls already posted to this application (user-interface
-  // thread only).
-  void RunPostedCalls();
+  // Runs the calls already posted (user-interface thread only).
+  static void RunPostedCalls();
 
   bool notify(QObject* receiver, QEvent* event) override;
-
- protected:
-  bool event(QEvent* event) override;
 
  private:
   void DisplayException(std::exception_ptr error);

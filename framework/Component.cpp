@@ -1,6 +1,13 @@
 #include "framework/Component.h"
 
-TComponent::TComponent(QObject* owner) : QObject(owner) {}
+TComponent::TComponent(QObject* owner) : QObject(owner) {
+  // Qt announces an object's end after its own destructors have run and
+  // before it destroys its children.
+  if (owner != nullptr)
+    connect(owner, &QObject::destroyed, this, [this](QObject* gone) {
+      if (gone == parent()) SetState(csDestroying, true);
+    }, Qt::DirectConnection);
+}
 
 TComponent::~TComponent() {
   // Tell the owner and the siblings before this component goes. The

@@ -1,14 +1,19 @@
 // TComponent: a QObject with an owner (the QObject parent, which destroys
-// what it owns), a name (objectName), the design-time and loading states,
-// Loaded() after a stored description has been read, and Notification()
-// when a component of the same owner goes away.
+// what it owns), a name (objectName), the design-time, loading and
+// destroying states, Loaded() after a stored description has been read,
+// and Notification() when a component of the same owner goes away.
 #pragma once
 
 #include <QObject>
 
-enum class TComponentStateFlag : unsigned { csLoading = 0x1, csDesigning = 0x2 };
+enum class TComponentStateFlag : unsigned { csLoading = 0x1, csDesigning = 0x2, csDestroying = 0x4 };
 inline constexpr TComponentStateFlag csLoading = TComponentStateFlag::csLoading;
 inline constexpr TComponentStateFlag csDesigning = TComponentStateFlag::csDesigning;
+// The owner is being destroyed and this component goes with it next. The
+// owner's own members are gone by then (Qt destroys children last), so a
+// component in this state must not call handlers, which are normally
+// methods of the owner.
+inline constexpr TComponentStateFlag csDestroying = TComponentStateFlag::csDestroying;
 
 enum TOperation { opInsert, opRemove };
 
@@ -18,7 +23,8 @@ class TComponent : public QObject {
 
  public:
   // The owner may be any QObject (a form is a widget); it destroys the
-  // component. A null owner leaves the lifetime to the caller.
+  // component, which enters csDestroying as the owner begins to go. A null
+  // owner leaves the lifetime to the caller.
   explicit TComponent(QObject* owner = nullptr);
   ~TComponent() override;
 
@@ -29,6 +35,7 @@ class TComponent : public QObject {
   bool InState(TComponentStateFlag flag) const { return (state_ & static_cast<unsigned>(flag)) != 0; }
   bool Designing() const { return InState(csDesigning); }
   bool Loading() const { return InState(csLoading); }
+  bool Destroying() const { return InState(csDestroying); }
 
   // A design-time instance lives in a form designer and never touches a device.
   void SetDesigning(bool designing) { SetState(csDesigning, designing); }

@@ -271,6 +271,9 @@ int TThread::NiceValue(TThreadPriority priority, int base) {
 }
 
 void TThread::Start() {
+  // Started on the user-interface thread, the thread's synchronized calls
+  // find their way there also under an application object of Qt's own.
+  if (IsUiThread()) PrepareSynchronize();
   std::lock_guard lock(mutex_);
   if (started_) return;
   errno = 0;
@@ -368,7 +371,7 @@ void TThread::WaitFor() {
   for (;;) {
     const std::uint64_t generation = WaitGeneration();
     if (Finished()) break;
-    if (onUi && Application != nullptr) Application->RunPostedCalls();
+    if (onUi) TApplication::RunPostedCalls();
     WaitForChangeFrom(generation);
   }
   std::thread finished;
@@ -387,8 +390,10 @@ namespace {
 void Post(const std::function<void()>& fn, CallRecord& record, bool queued) {
   // A queued call of this thread runs first, and runs alone.
   record.WaitForQueued();
-  if (!TApplication::PostCall(std::unique_ptr<TPostedCall>(new SynchronizedCall(fn, record, queued))))
+  if (!TApplication::PostCall(std::unique_ptr<TPostedCall>(new SynchronizedCall(fn, record, queued)))) {
+    record.Wait();  // the call, destroyed unrun, has released the record: leave it clear
     throw EThread("No application object to run a synchronized call");
+  }
   // Ordered after the post: a WaitFor that is not counted yet finds the
   // call when it looks at the posted calls.
   std::atomic_thread_fence(std::memory_order_seq_cst);
@@ -396,6 +401,8 @@ void Post(const std::function<void()>& fn, CallRecord& record, bool queued) {
 }
 
 }  // namespace
+
+bool TThread::PrepareSynchronize() { return TApplication::EnsureCallTarget(); }
 
 void TThread::Synchronize(const std::function<void()>& fn) {
   if (IsUiThread()) {

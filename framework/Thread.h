@@ -88,13 +88,18 @@ class TThread {
   static int NiceValue(TThreadPriority priority, int base);
 
   static bool IsUiThread();
+  // Makes sure that synchronized calls can reach the user-interface thread,
+  // under any application object (call it there; Start does so). False
+  // when there is no application object to run them.
+  static bool PrepareSynchronize();
 
   // Runs fn on the user-interface thread and waits until it has run there;
   // an exception it raises is raised again here. On the user-interface
-  // thread fn runs at once. The call travels as one event posted to the
-  // application object, so it also runs inside modal loops (an open
-  // message box). Raises EThread when there is no application object to
-  // run it, or when the application goes away before it ran.
+  // thread fn runs at once. The call travels as one event posted to an
+  // object of the application on the user-interface thread, so it also
+  // runs inside modal loops (an open message box). Raises EThread when
+  // there is no application object to run it, or when the application goes
+  // away before it ran.
   static void Synchronize(const std::function<void()>& fn);
   // Runs fn on the user-interface thread like Synchronize, but returns once
   // the call is queued, so the caller sleeps only where it would anyway.

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
+#include <thread>
 #include <vector>
 
 #include "platform/LastError.h"
@@ -52,6 +54,39 @@ std::vector<int> ThreadIds() {
   if (ids.empty())
     ids.push_back(::getpid());
   return ids;
+}
+
+int ClampNice(int nice) { return std::clamp(nice, -20, 19); }
+
+// Gives every thread the nice value 'target' computes from its id and its
+// current value; false (last error set) when the system refuses one.
+bool SetThreadNiceValues(const std::function<int(int tid, int current)>& target) {
+  int firstError = 0;
+  for (int tid : ThreadIds()) {
+    int current = 0;
+    if (!ReadNice(tid, current))
+      continue;  // the thread has ended meanwhile
+    const int nice = target(tid, current);
+    if (nice == current)
+      continue;
+    if (::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice) != 0 && errno != ESRCH && firstError == 0)
+      firstError = errno;
+  }
+  SetLastError(firstError);
+  return firstError == 0;
+}
+
+// Whether a thread of this process may lower its nice value to 'nice'
+// (which needs CAP_SYS_NICE or a large enough RLIMIT_NICE). The system
+// itself answers, on a short-lived thread of its own: no other thread
+// changes.
+bool MayLowerNiceTo(int nice) {
+  bool allowed = false;
+  std::thread probe([&allowed, nice] {
+    allowed = ::setpriority(PRIO_PROCESS, 0, 19) == 0 && ::setpriority(PRIO_PROCESS, 0, nice) == 0;
+  });
+  probe.join();
+  return allowed;
 }
 
 }  // namespace
@@ -101,21 +136,53 @@ bool SetProcessPriorityClass(uint32_t cls) {
     return false;
   }
   const int shift = nice - mainNice;
-  int firstError = 0;
+  return SetThreadNiceValues([shift](int, int current) { return ClampNice(current + shift); });
+}
+
+std::optional<SavedProcessPriority> ChangeProcessPriorityClass(uint32_t cls) {
+  int nice = 0;
+  if (!NiceOfPriorityClass(cls, nice)) {
+    SetLastError(EINVAL);
+    return std::nullopt;
+  }
+  SavedProcessPriority saved;
+  if (!ReadNice(::getpid(), saved.mainNice)) {
+    SetLastError(errno);
+    return std::nullopt;
+  }
+  const int shift = nice - saved.mainNice;
+  // The way back lowers every nice value the change raises: the lowest of
+  // them must be allowed.
+  int lowestToRestore = 20;
   for (int tid : ThreadIds()) {
     int current = 0;
     if (!ReadNice(tid, current))
-      continue;  // the thread has ended meanwhile
-    const int target = std::clamp(current + shift, -20, 19);
-    if (::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), target) != 0 && errno != ESRCH &&
-        firstError == 0)
-      firstError = errno;
+      continue;
+    saved.threads.emplace_back(tid, current);
+    if (ClampNice(current + shift) > current)
+      lowestToRestore = std::min(lowestToRestore, current);
   }
-  if (firstError != 0) {
-    SetLastError(firstError);
+  if (lowestToRestore < 20 && !MayLowerNiceTo(lowestToRestore)) {
+    SetLastError(EACCES);
+    return std::nullopt;
+  }
+  SetThreadNiceValues([shift](int, int current) { return ClampNice(current + shift); });
+  return saved;
+}
+
+bool RestoreProcessPriority(const SavedProcessPriority& saved) {
+  int mainNice = 0;
+  if (!ReadNice(::getpid(), mainNice)) {
+    SetLastError(errno);
     return false;
   }
-  return true;
+  const int shift = saved.mainNice - mainNice;
+  return SetThreadNiceValues([&saved, shift](int tid, int current) {
+    for (const auto& [savedTid, savedNice] : saved.threads)
+      if (savedTid == tid)
+        return savedNice;
+    return ClampNice(current + shift);
+  });
 }
 
 }  // namespace platform

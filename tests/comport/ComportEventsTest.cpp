@@ -3,9 +3,12 @@
 // handlers and of the wait, closing from a handler, and batches that are
 // still queued when the port closes or goes away. On the device double and
 // on pseudo-terminals whose far end the test holds.
+#include <sys/resource.h>
+
 #include <QDialog>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -396,4 +399,71 @@ TEST(ComportEvents, AnUnsynchronizedBatchEndsWhenAHandlerClosedThePort) {
   f.reset();
   EXPECT_TRUE(ThreadGone(device, 1));
   EXPECT_FALSE(txCalled);
+}
+
+TEST(ComportEvents, ThreadPriorityIsTheNiceValueTheEventThreadRunsAt) {
+  errno = 0;
+  const int base = ::getpriority(PRIO_PROCESS, 0);  // the thread that starts it
+  std::atomic<int> batches{0};
+  std::atomic<int> nice{99};
+  FakePort f;
+  f.port.SetSynchronizeEvents(false);  // the handler runs on the event thread
+  f.port.SetThreadPriority(tpLowest);
+  f.port.SetOnRxChar(TNotifyEvent::Bind([&](TObject*) {
+    errno = 0;
+    nice = ::getpriority(PRIO_PROCESS, 0);  // this thread's own
+    ++batches;
+    batches.notify_all();
+  }));
+  f.port.Open();
+  f.device->AwaitWaiter();
+  f.device->RaiseEvents(platform::EV_RXCHAR);
+  batches.wait(0);
+  EXPECT_EQ(nice, std::min(base + 10, 19));
+
+  // A change reaches the running thread.
+  f.device->AwaitWaiter();
+  f.port.SetThreadPriority(tpLower);
+  f.device->RaiseEvents(platform::EV_RXCHAR);
+  batches.wait(1);
+  EXPECT_EQ(nice, std::min(base + 5, 19));
+}
+
+TEST(ComportEvents, TheLogFileAndOnErrorMayChangeWhileAnUnsynchronizedThreadUsesThem) {
+  QTemporaryDir dir;
+  const QString logs[] = {dir.filePath("a.log"), dir.filePath("b.log")};
+  std::atomic<int> batches{0};
+  std::atomic<int> errors{0};
+  const auto countingOnError = [&errors] {
+    return TComErrorEvent::Bind([&errors](TCustomComPort*, EComError&, TComAction&) { ++errors; });
+  };
+  FakePort f;
+  f.port.SetSynchronizeEvents(false);
+  f.port.SetLogFile(logs[0]);
+  f.port.SetOnError(countingOnError());
+  f.port.SetOnRxChar(TNotifyEvent::Bind([&](TObject*) {
+    try {
+      f.port.RaiseError(0, "raised on the event thread");
+    } catch (const EComError&) {
+    }
+    ++batches;
+    batches.notify_all();
+  }));
+  f.port.Open();
+  constexpr int kBatches = 100;
+  for (int i = 0; i < kBatches; ++i) {
+    f.device->AwaitWaiter();
+    f.device->RaiseEvents(platform::EV_RXCHAR);
+    // While the thread logs the batch and raises, both change.
+    f.port.SetLogFile(logs[(i + 1) % 2]);
+    f.port.SetOnError(countingOnError());
+    batches.wait(i);
+  }
+  f.port.Close();
+  EXPECT_EQ(errors, kBatches);
+  // Each batch's line went whole into one of the two files.
+  std::vector<std::string> entries = LogEntries(logs[0]);
+  const std::vector<std::string> second = LogEntries(logs[1]);
+  entries.insert(entries.end(), second.begin(), second.end());
+  EXPECT_EQ(std::count(entries.begin(), entries.end(), "RxChar event"), kBatches);
 }

@@ -2,6 +2,7 @@
 // log lines, the queue counters, and the typed operations. On the device
 // double and on pseudo-terminals whose far end the test holds.
 #include <QTemporaryDir>
+#include <climits>
 #include <thread>
 
 #include "ComportTestSupport.h"
@@ -133,6 +134,24 @@ TEST(ComportTransfer, NegativeLengthsAreRefusedBeforeAnything) {
     EXPECT_NE(std::string(e.what()).find("-1"), std::string::npos) << e.what();
   }
   EXPECT_TRUE(r.events.empty());
+}
+
+// Exposes the length check of the writes that take a whole string or byte
+// array (a string past it would need more than 2 GiB of memory here).
+struct LengthCheckingPort : TComPort {
+  using TCustomComPort::TransferLength;
+};
+
+TEST(ComportTransfer, AStringLongerThanTheLargestTransferLengthRaisesInsteadOfWrapping) {
+  LengthCheckingPort port;
+  EXPECT_EQ(port.TransferLength(0), 0);
+  EXPECT_EQ(port.TransferLength(INT_MAX), INT_MAX);
+  // Past INT_MAX, and sizes that would wrap to a negative or a small length.
+  for (const size_t size : {size_t{INT_MAX} + 1, size_t{1} << 32, (size_t{1} << 32) + 5}) {
+    const EComError e = CatchComError([&] { port.TransferLength(size); });
+    EXPECT_EQ(e.ComErrorCode, 0);
+    EXPECT_NE(std::string(e.what()).find(std::to_string(size)), std::string::npos) << e.what();
+  }
 }
 
 TEST(ComportTransfer, ClosedPortsRaiseTheStatusCallsErrorOrTheClosedPortError) {

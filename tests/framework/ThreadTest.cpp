@@ -11,7 +11,9 @@
 #include <QMetaEnum>
 
 #include <cstring>
+#include <fstream>
 #include <future>
+#include <sstream>
 #include <stdexcept>
 
 #include "framework/Application.h"
@@ -165,20 +167,34 @@ TEST(ThreadTest, CreateStartsUnlessSuspended) {
   EXPECT_FALSE(suspendedRan);
 }
 
+// A thread's nice value as the kernel reports it in the thread's own
+// status line (field 19, counted after the command in parentheses).
+int NiceInStat(long tid) {
+  std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  std::istringstream fields(line.substr(line.rfind(')') + 1));
+  std::string field;
+  for (int number = 3; number <= 19 && fields >> field; ++number) {
+  }
+  return field.empty() ? 99 : std::stoi(field);
+}
+
 TEST(ThreadTest, PriorityIsTheThreadsNiceValue) {
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
-  std::promise<void> running;
+  std::promise<long> running;  // the thread's own id, taken inside it
   FnThread worker([&](FnThread&) {
-    running.set_value();
+    running.set_value(gettid());
     released.wait();
   });
   worker.SetPriority(tpLower);  // applied when it starts
   errno = 0;
   const int base = getpriority(PRIO_PROCESS, 0);
   worker.Start();
-  running.get_future().wait();
-  const auto nice = [&] { return getpriority(PRIO_PROCESS, static_cast<id_t>(worker.ThreadId())); };
+  const long tid = running.get_future().get();
+  EXPECT_EQ(worker.ThreadId(), tid);
+  const auto nice = [tid] { return NiceInStat(tid); };
   EXPECT_EQ(nice(), std::min(base + 5, 19));
   worker.SetPriority(tpLowest);
   EXPECT_EQ(worker.Priority(), tpLowest);

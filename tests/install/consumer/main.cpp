@@ -1,10 +1,25 @@
-// Uses the installed component: settings, the device control block, and an
-// open that fails with the component's error.
+// A console program on the installed component: it plays both ends of a
+// pseudo-terminal. The port opens the slave by name; the program writes a
+// request to the master, answers it from OnRxChar and reads the answer back
+// on the master, then leaves the event loop. The exit code tells the result.
+#include <pty.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <cstdio>
+#include <string>
 
 #include "comport/Comport.h"
 
-int main() {
+namespace {
+
+constexpr int kLimitMs = 10000;
+
+// Settings reach the device control block; a missing device raises the
+// component's error.
+int CheckSettingsAndFailedOpen() {
   TComPort port;
   port.SetBaudRate(br115200);
   port.SetDataBits(db8);
@@ -22,4 +37,49 @@ int main() {
     std::printf("%s (%d)\n", e.what(), e.ComErrorCode);
   }
   return port.Active() ? 3 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  if (const int failure = CheckSettingsAndFailedOpen()) return failure;
+
+  int master = -1;
+  int slave = -1;
+  char slaveName[256] = {};
+  if (::openpty(&master, &slave, slaveName, nullptr, nullptr) != 0) return 4;
+
+  TComPort port;
+  port.SetDeviceName(QString::fromLocal8Bit(slaveName));
+  port.SetBaudRate(br115200);
+  std::string request;
+  port.SetOnRxChar(TNotifyEvent::Bind([&](TObject*) {
+    request += port.ReadString();
+    if (request == "PING\r") port.WriteString("PONG\r");
+  }));
+  try {
+    port.Open();
+  } catch (const EComError& e) {
+    std::printf("open: %s (%d)\n", e.what(), e.ComErrorCode);
+    return 5;
+  }
+
+  std::string answer;
+  QSocketNotifier replies(master, QSocketNotifier::Read);
+  QObject::connect(&replies, &QSocketNotifier::activated, [&] {
+    char chunk[64];
+    const ssize_t n = ::read(master, chunk, sizeof chunk);
+    if (n > 0) answer.append(chunk, static_cast<size_t>(n));
+    if (n <= 0 || answer.size() >= 5) app.exit(answer == "PONG\r" ? 0 : 6);
+  });
+  QTimer::singleShot(kLimitMs, &app, [&] { app.exit(7); });
+  if (::write(master, "PING\r", 5) != 5) return 8;
+
+  const int result = app.exec();
+  if (result != 0) std::printf("received %zu byte(s), answer of %zu byte(s)\n", request.size(), answer.size());
+  port.Close();
+  ::close(slave);
+  ::close(master);
+  return result;
 }

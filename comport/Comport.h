@@ -188,11 +188,27 @@ using TBytes = std::vector<uint8_t>;
 //   nothing once it is null.
 // - Thread is cleared by the thread as it frees itself; the port reaches
 //   the thread object only under Mutex, so never after it has gone.
-struct TComThreadLink {
-  explicit TComThreadLink(TCustomComPort* port) : Port(port) {}
+//
+// A thread that the port stopped while staying open (its last line-event
+// handler went) may still hold a batch it took before: it hands that batch
+// to the port through the open's session, and the port passes it to the
+// thread it runs for the handlers set afterwards, through HeldEvents.
+struct TComOpenSession {
+  explicit TComOpenSession(TCustomComPort* port) : Port(port) {}
+  // The port during one open; cleared on the user-interface thread when it
+  // closes or goes.
   std::atomic<TCustomComPort*> Port;
+};
+
+struct TComThreadLink {
+  TComThreadLink(TCustomComPort* port, std::shared_ptr<TComOpenSession> session)
+      : Port(port), Session(std::move(session)) {}
+  std::atomic<TCustomComPort*> Port;
+  const std::shared_ptr<TComOpenSession> Session;
   std::mutex Mutex;
   TComThread* Thread = nullptr;  // guarded by Mutex
+  // Events the thread dispatches before its next wait.
+  std::atomic<uint32_t> HeldEvents{0};
 };
 
 // ---------------------------------------------------------------------------
@@ -371,7 +387,7 @@ class TCustomComPort : public TComponent {
   void Open();
   void Close();
 
-  void CheckActive();    // "Can't perform this operation on a closed port"
+  void CheckActive();    // "Can't perform this operation on a closed port" without a device
   void CheckInactive();  // "Can't perform this operation on an open port"
 
   QString DeviceName() const { return FDeviceName; }
@@ -532,7 +548,8 @@ class TCustomComPort : public TComponent {
   void SetAfterWrite(const TReadWriteEvent& handler) { FAfterWrite = handler; }
 
   // Typed transfers. Reads wait for their bytes; writes do not wait for
-  // theirs. Strings are byte strings, wide strings QString; words and
+  // theirs. A fixed-size read, or one up to a terminator, that gets fewer
+  // bytes than it needs raises "Timeout", whichever timeouts are set. Strings are byte strings, wide strings QString; words and
   // double words travel least significant byte first; a line ends with CR
   // alone. The "Ansi" operations and their plain twins are the same.
   char ReadAnsiChar();
@@ -626,14 +643,25 @@ class TCustomComPort : public TComponent {
   // batch ends once the port no longer holds that link: a handler closed
   // it, and the port may be freed as soon as that close returned.
   void DispatchEvents(const TComThreadLink* link);
+  // On the user-interface thread: events a stopped thread took and could
+  // not dispatch; they wait for the handlers set afterwards.
+  void HoldEvents(uint32_t events);
+  // Hands the held events that a handler is set for to the running thread
+  // and ends its wait, so it dispatches them at once.
+  void PassHeldEvents();
   template <class E>
   void SetLineEvent(E& field, const E& handler);
   // The notify handler of a line event bit; null for the line-error bit.
   static TNotifyEvent TCustomComPort::*NotifyHandlerOf(uint32_t bit);
 
+  // Read's work. A whole read (the typed reads) raises "Timeout" when it
+  // moved fewer bytes than asked for, also when it ended at once (reads
+  // that return at once with what is there).
+  void IssueRead(void* buffer, int length, bool wait, bool whole);
+  void ReadWhole(void* buffer, int length);
   // Completion check of one direction.
   void WaitForCompletion(platform::Overlapped& overlapped, const std::unique_ptr<platform::Event>& event,
-                         int32_t& pendingLength, const void* buffer, const char* completeText);
+                         int32_t& pendingLength, bool whole, const void* buffer, const char* completeText);
   // Forgets the transfers of both directions (the port closed them).
   void ForgetTransfers();
   // Fetches and clears the line errors with the queue counts and reports
@@ -685,9 +713,12 @@ class TCustomComPort : public TComponent {
   platform::Overlapped FWriteOverlapped;
   TComThread* FEventThread = nullptr;  // not owned: it frees itself; reached through FEventLink
   std::shared_ptr<TComThreadLink> FEventLink;
+  std::shared_ptr<TComOpenSession> FOpenSession;  // made with the first thread of an open
+  uint32_t FHeldEvents = 0;  // taken by a stopped thread, waiting for a handler
   uint32_t FEventMask = 0;
   int32_t FReadLength = 0;
   int32_t FWriteLength = 0;
+  bool FReadWhole = false;  // the pending read must move every byte
   void* FReadBuffer = nullptr;
   const void* FWriteBuffer = nullptr;
   // The process's priority to restore at close; empty: nothing was changed.
@@ -727,6 +758,9 @@ class TComThread : public TThread {
   void DoEventOnPort();
   // The queued batch: DoEventOnPort, then the device's events released.
   void RunQueuedBatch();
+  // The batch of a thread the port no longer runs: to the port while it
+  // stays open, for the handlers set afterwards; dropped otherwise.
+  void HandOver();
 
   TCustomComPort* const FComPort;
   const std::shared_ptr<TComThreadLink> FLink;
@@ -737,6 +771,10 @@ class TComThread : public TThread {
   platform::Overlapped FWaitOverlapped;
   uint32_t FWaitMask = 0;   // the last wait's events
   uint32_t FBatchMask = 0;  // the events of the batch handed on last
+  // Set by the port when it stops the thread, before it changes the event
+  // mask: a wait that begins afterwards ends at once (the wait record's
+  // Abandon flag), so the thread never waits under a later mask.
+  std::atomic<bool> FStopped{false};
 };
 
 // The published component.

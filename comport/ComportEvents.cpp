@@ -118,7 +118,27 @@ void TCustomComPort::SetComEventMask() {
   const uint32_t mask = EventHandlerMask();
   if (mask == 0) DestroyThread();
   Check(FDeviceHandle->SetCommMask(mask));
-  if (mask != 0) CreateThread();
+  if (mask != 0) {
+    CreateThread();
+    PassHeldEvents();
+  }
+}
+
+void TCustomComPort::HoldEvents(uint32_t events) {
+  FHeldEvents |= events;
+  PassHeldEvents();
+}
+
+void TCustomComPort::PassHeldEvents() {
+  if (!FEventLink || FHeldEvents == 0) return;
+  const uint32_t mask = EventHandlerMask();
+  const uint32_t pass = FHeldEvents & mask;
+  if (pass == 0) return;
+  FHeldEvents &= ~pass;
+  FEventLink->HeldEvents.fetch_or(pass, std::memory_order_acq_rel);
+  // Setting the mask again ends the thread's wait; the events it has not
+  // waited for yet stay with the device.
+  Check(FDeviceHandle->SetCommMask(mask));
 }
 
 // ---- the event thread's start and stop ----------------------------------------
@@ -128,7 +148,8 @@ void TCustomComPort::CreateThread() {
   // The thread hands its batches and errors to the user-interface thread:
   // without an application object it would end at its first batch.
   if (!TThread::PrepareSynchronize()) RaiseError(0, "Line events need an application object");
-  FEventLink = std::make_shared<TComThreadLink>(this);
+  if (!FOpenSession) FOpenSession = std::make_shared<TComOpenSession>(this);
+  FEventLink = std::make_shared<TComThreadLink>(this, FOpenSession);
   TComThread* thread = nullptr;
   try {
     thread = new TComThread(this);
@@ -145,10 +166,17 @@ void TCustomComPort::CreateThread() {
 void TCustomComPort::DestroyThread() {
   if (!FEventLink) return;
   {
-    // The mark comes first, so the thread woken below always sees it.
+    // The marks come first, so the thread woken below always sees them,
+    // and a wait it has yet to begin ends at once, whatever mask is set by
+    // then.
     std::lock_guard lock(FEventLink->Mutex);
-    if (FEventLink->Thread != nullptr) FEventLink->Thread->Terminate();
+    if (FEventLink->Thread != nullptr) {
+      FEventLink->Thread->FStopped.store(true, std::memory_order_release);
+      FEventLink->Thread->Terminate();
+    }
   }
+  // Held events the thread has not taken up yet stay with the port.
+  FHeldEvents |= FEventLink->HeldEvents.exchange(0, std::memory_order_acq_rel);
   if (IsOpen()) FDeviceHandle->SetCommMask(0);
   // A dispatch of this thread still queued on the user-interface thread
   // finds no port and is dropped.
@@ -192,11 +220,20 @@ void TComThread::Execute() {
 // ---- one wait and its dispatch -------------------------------------------------
 
 void TCustomComPort::ThreadProc(TComThread& thread) {
+  // Events that a stopped thread of this port took come before the wait.
+  if (thread.FLink->HeldEvents.load(std::memory_order_relaxed) != 0) {
+    thread.FWaitMask = thread.FLink->HeldEvents.exchange(0, std::memory_order_acq_rel);
+    thread.Dispatch();
+    return;
+  }
   thread.FWaitMask = 0;
   thread.FWaitOverlapped = platform::Overlapped{};
   thread.FWaitOverlapped.hEvent = &thread.FWaitEvent;
+  thread.FWaitOverlapped.Abandon = &thread.FStopped;
+  // A batch is dispatched also when the thread was stopped meanwhile: the
+  // dispatch hands it over or drops it.
   if (thread.FDevice->WaitCommEvent(thread.FWaitMask, thread.FWaitOverlapped)) {
-    if (!thread.Terminated()) thread.Dispatch();
+    thread.Dispatch();
     return;
   }
   int code = platform::GetLastError();
@@ -206,7 +243,6 @@ void TCustomComPort::ThreadProc(TComThread& thread) {
     // ended, even when it was stopped meanwhile: stopping clears the event
     // mask (and closing the device ends every wait), which ends it.
     thread.FWaitEvent.Wait();
-    if (thread.Terminated()) return;
     uint32_t unused = 0;
     if (thread.FDevice->GetOverlappedResult(thread.FWaitOverlapped, unused, false)) {
       thread.Dispatch();
@@ -274,11 +310,26 @@ void TComThread::RunQueuedBatch() {
 
 void TComThread::DoEventOnPort() {
   TCustomComPort* port = FLink->Port.load(std::memory_order_acquire);
-  if (port == nullptr) return;  // stopped or dropped meanwhile
+  if (port == nullptr) {  // stopped or dropped meanwhile
+    HandOver();
+    return;
+  }
   port->FEventMask = FBatchMask;
   // On this thread the owner may close the port and free it as soon as a
   // handler's close has returned: the batch then ends untouched.
   port->DispatchEvents(FSynchronizeEvents ? nullptr : FLink.get());
+}
+
+void TComThread::HandOver() {
+  const std::shared_ptr<TComOpenSession>& session = FLink->Session;
+  const uint32_t events = FBatchMask;
+  auto hold = [&session, events] {
+    if (TCustomComPort* port = session->Port.load(std::memory_order_acquire)) port->HoldEvents(events);
+  };
+  if (FSynchronizeEvents)
+    hold();  // this runs on the user-interface thread already
+  else if (session->Port.load(std::memory_order_acquire) != nullptr)
+    Synchronize(hold);
 }
 
 void TCustomComPort::ThreadDoEvent() { DispatchEvents(nullptr); }

@@ -2,6 +2,7 @@
 // closing the device with their events, the open/closed guards, the settings
 // that only change on a closed port, and the queue operations.
 #include <QFile>
+#include <cerrno>
 
 #include "comport/Comport.h"
 #include "platform/LastError.h"
@@ -78,7 +79,9 @@ void TCustomComPort::Loaded() {
 // ---- guards and settings of a closed port ------------------------------------
 
 void TCustomComPort::CheckActive() {
-  if (!Active()) RaiseError(0, "Can't perform this operation on a closed port");
+  // The device decides, not the recorded state: a design-time instance
+  // recorded as active has none.
+  if (!IsOpen()) RaiseError(0, "Can't perform this operation on a closed port");
 }
 
 void TCustomComPort::CheckInactive() {
@@ -158,7 +161,13 @@ void TCustomComPort::CreateHandle() {
     FWriteEvent = std::make_unique<platform::Event>(true, true);
 
     FDeviceHandle = FDeviceFactory(QFile::encodeName(FDeviceName).toStdString());
-    Check(FDeviceHandle != nullptr);
+    if (FDeviceHandle == nullptr) {
+      // No device is always a failure, also from a factory that left no
+      // error code (or the "queued" one, which Check passes over).
+      const int code = platform::GetLastError();
+      platform::SetLastError(code == 0 || code == platform::kErrorIoPending ? ENODEV : code);
+      Check(false);
+    }
 
     PurgeInput();
     PurgeOutput();
@@ -173,7 +182,13 @@ void TCustomComPort::CreateHandle() {
 }
 
 void TCustomComPort::FreeHandle() {
+  // A batch that a stopped thread still holds is dropped from now on.
+  if (FOpenSession) {
+    FOpenSession->Port.store(nullptr, std::memory_order_release);
+    FOpenSession.reset();
+  }
   DestroyThread();
+  FHeldEvents = 0;
   if (FDeviceHandle) {
     FDeviceHandle->Close();
     FDeviceHandle.reset();

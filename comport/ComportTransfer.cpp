@@ -42,13 +42,18 @@ class IssueGuard {
 
 // ---- core transfers ---------------------------------------------------------------
 
-void TCustomComPort::Read(void* buffer, int length, bool wait) {
+void TCustomComPort::Read(void* buffer, int length, bool wait) { IssueRead(buffer, length, wait, false); }
+
+void TCustomComPort::ReadWhole(void* buffer, int length) { IssueRead(buffer, length, true, true); }
+
+void TCustomComPort::IssueRead(void* buffer, int length, bool wait, bool whole) {
   CheckActive();
   if (length < 0) RaiseError(0, "Invalid transfer length " + std::to_string(length));
   if (FBeforeRead) FBeforeRead(this, buffer, length, wait);
   WaitForReadCompletion();
   FReadLength = length;
   FReadBuffer = buffer;
+  FReadWhole = whole;
   if (length != 0) {
     FReadOverlapped = platform::Overlapped{};
     FReadOverlapped.hEvent = FReadEvent.get();
@@ -96,8 +101,11 @@ void TCustomComPort::Write(const void* buffer, int length, bool wait) {
 // ---- completion checks and queue state ------------------------------------------
 
 void TCustomComPort::WaitForCompletion(platform::Overlapped& overlapped, const std::unique_ptr<platform::Event>& event,
-                                       int32_t& pendingLength, const void* buffer, const char* completeText) {
-  if (event && !event->IsSet()) {
+                                       int32_t& pendingLength, bool whole, const void* buffer,
+                                       const char* completeText) {
+  // A transfer still in progress is waited for and its count compared; one
+  // that must move every byte is compared also when it ended at once.
+  if (event && (!event->IsSet() || (whole && pendingLength > 0))) {
     uint32_t transferred = 0;
     if (!FDeviceHandle->GetOverlappedResult(overlapped, transferred, true)) {
       pendingLength = 0;
@@ -113,11 +121,11 @@ void TCustomComPort::WaitForCompletion(platform::Overlapped& overlapped, const s
 }
 
 void TCustomComPort::WaitForReadCompletion() {
-  WaitForCompletion(FReadOverlapped, FReadEvent, FReadLength, FReadBuffer, "Read complete ");
+  WaitForCompletion(FReadOverlapped, FReadEvent, FReadLength, FReadWhole, FReadBuffer, "Read complete ");
 }
 
 void TCustomComPort::WaitForWriteCompletion() {
-  WaitForCompletion(FWriteOverlapped, FWriteEvent, FWriteLength, FWriteBuffer, "Write complete ");
+  WaitForCompletion(FWriteOverlapped, FWriteEvent, FWriteLength, false, FWriteBuffer, "Write complete ");
 }
 
 bool TCustomComPort::ReadPending() const { return FReadEvent && !FReadEvent->IsSet(); }
@@ -161,7 +169,7 @@ int TCustomComPort::OutputCount() { return ClampedCount(QueueStatus().cbOutQue);
 
 char TCustomComPort::ReadAnsiChar() {
   char value = 0;
-  Read(&value, 1, true);
+  ReadWhole(&value, 1);
   return value;
 }
 
@@ -169,19 +177,19 @@ char TCustomComPort::ReadChar() { return ReadAnsiChar(); }
 
 uint8_t TCustomComPort::ReadByte() {
   uint8_t value = 0;
-  Read(&value, 1, true);
+  ReadWhole(&value, 1);
   return value;
 }
 
 uint16_t TCustomComPort::ReadWord() {
   uint8_t bytes[2] = {};
-  Read(bytes, 2, true);
+  ReadWhole(bytes, 2);
   return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
 }
 
 uint32_t TCustomComPort::ReadDWord() {
   uint8_t bytes[4] = {};
-  Read(bytes, 4, true);
+  ReadWhole(bytes, 4);
   return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
          static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }

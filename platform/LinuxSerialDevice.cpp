@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "platform/LastError.h"
+#include "platform/LineCounters.h"
 
 namespace platform {
 
@@ -471,7 +472,8 @@ bool LinuxSerialDevice::SetCommMask(uint32_t mask) {
     return Fail(EINVAL);
   mask_ = mask;
   ++maskGeneration_;  // ends a wait in progress with an empty mask
-  history_ = 0;
+  // Events that occurred and were not yet waited for stay: a wait under
+  // the new mask reports those it holds.
   if (mask & kModemEvents)
     EnsureModemHelperLocked();
   ChangedLocked();
@@ -493,6 +495,12 @@ bool LinuxSerialDevice::WaitCommEvent(uint32_t& eventMask, Overlapped& overlappe
   Lock lock(mutex_);
   if (!UsableLocked())
     return false;
+  if (overlapped.Abandon != nullptr && overlapped.Abandon->load(std::memory_order_acquire)) {
+    overlapped.Internal = 0;
+    overlapped.InternalHigh = 0;
+    eventMask = 0;
+    return true;  // the caller was told to stop before its wait began
+  }
   if (mask_ == 0)
     return Fail(EINVAL);  // nothing could ever end this wait
   BlockingCall call(*this);
@@ -596,11 +604,20 @@ bool LinuxSerialDevice::ClearCommError(uint32_t& errors, COMSTAT* status) {
   if (!UsableLocked())
     return false;
   const uint32_t history = history_;
+  // Zero bytes still in the kernel will be dropped: what is there is taken
+  // in (and filtered) first, and what the queue cannot hold yet is left
+  // out of the count, so the count holds only bytes a read can deliver.
+  const bool dropNulls = status && kept_ && (kept_->Flags & fNull);
+  if (dropNulls) {
+    ReceiveLocked();
+    if (!UsableLocked())
+      return false;
+  }
   UpdateCountersLocked();
   WakeForNewEventsLocked(history);
   if (status) {
     int kernelIn = 0;
-    if (::ioctl(fd_, FIONREAD, &kernelIn) != 0) {
+    if (!dropNulls && ::ioctl(fd_, FIONREAD, &kernelIn) != 0) {
       const int error = errno;
       if (IsGone(error))
         HangUpLocked();
@@ -795,34 +812,10 @@ void LinuxSerialDevice::UpdateCountersLocked() {
   serial_icounter_struct now {};
   if (::ioctl(fd_, TIOCGICOUNT, &now) != 0)
     return;
-  const serial_icounter_struct& was = counters_;
-  uint32_t errors = 0;
-  uint32_t events = 0;
-  if (now.frame != was.frame)
-    errors |= CE_FRAME;
-  if (now.overrun != was.overrun)
-    errors |= CE_OVERRUN;
-  if (now.parity != was.parity)
-    errors |= CE_RXPARITY;
-  if (now.buf_overrun != was.buf_overrun)
-    errors |= CE_RXOVER;
-  if (now.brk != was.brk) {
-    errors |= CE_BREAK;
-    events |= EV_BREAK;
-  }
-  if (errors & (CE_FRAME | CE_OVERRUN | CE_RXPARITY))
-    events |= EV_ERR;
-  if (now.cts != was.cts)
-    events |= EV_CTS;
-  if (now.dsr != was.dsr)
-    events |= EV_DSR;
-  if (now.dcd != was.dcd)
-    events |= EV_RLSD;
-  if (now.rng != was.rng)
-    events |= EV_RING;
+  const CounterChanges changes = CompareCounters(counters_, now);
   counters_ = now;
-  lineErrors_ |= errors;
-  NoteEventsLocked(events);
+  lineErrors_ |= changes.errors;
+  NoteEventsLocked(changes.events);
 }
 
 void LinuxSerialDevice::HangUpLocked() {
@@ -1006,7 +999,12 @@ int LinuxSerialDevice::PollTimeoutLocked() const {
 uint32_t LinuxSerialDevice::QueueCapacityLocked() const { return inQueueSize_; }
 
 void LinuxSerialDevice::TakeLocked(char* to, size_t n) {
+  const bool wasFull = QueuedLocked() >= QueueCapacityLocked();
   input_.Take(to, n);
+  // A full queue left the input in the kernel and the poller stopped asking
+  // for it; now that there is room, it must ask again.
+  if (wasFull && n > 0)
+    ChangedLocked();
   if (input_.Size() == 0) {
     // The reader has taken every byte: a pending "characters received"
     // would only announce bytes that are already gone.

@@ -15,8 +15,9 @@
 // eventfd that wakes it when the mask, the transfers or the open state
 // change, and does the driver's work inline when data comes (bytes into the
 // queue, event character, 80 % fill, pending reads served, line errors
-// from TIOCGICOUNT). Other waiting threads sleep on a condition variable
-// meanwhile. Helper threads exist only for work nobody waits on: a
+// from TIOCGICOUNT). A full queue leaves the input in the kernel; a read
+// that makes room wakes the poller to take it in. Other waiting threads
+// sleep on a condition variable meanwhile. Helper threads exist only for work nobody waits on: a
 // transfer still pending after a non-waiting call, the output drain behind
 // EV_TXEMPTY on devices with a hardware queue, and TIOCMIWAIT for modem
 // line events on devices that have modem lines. An open, idle port makes

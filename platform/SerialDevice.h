@@ -8,6 +8,7 @@
 // calling thread's last error (LastError.h).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -151,6 +152,11 @@ struct Overlapped {
   // in flight, or the failing code; 'InternalHigh' is the byte count.
   uint32_t Internal = 0;
   uint32_t InternalHigh = 0;
+  // Waits only: a flag of the caller's. When it holds true as the wait
+  // begins, WaitCommEvent returns at once, true with mask 0. Whoever tells
+  // a waiter to stop sets it before changing the mask, so the waiter can
+  // never begin a wait under a mask set after it was stopped.
+  const std::atomic<bool>* Abandon = nullptr;
 };
 
 class SerialDevice {
@@ -176,9 +182,10 @@ class SerialDevice {
   // Event mask and wait. SetCommMask wakes a thread blocked in
   // WaitCommEvent, which then returns true with mask 0. A wait while the
   // mask is 0 fails at once with EINVAL: no event could ever end it (this
-  // is how a thread stopped between its checks learns it must go).
-  // WaitCommEvent may
-  // block the calling thread until an event of the mask occurs (the Linux
+  // is how a thread stopped between its checks learns it must go), and a
+  // wait whose record's Abandon flag is set returns at once (above).
+  // SetCommMask keeps the events that occurred and were not yet waited for.
+  // WaitCommEvent may block the calling thread until an event of the mask occurs (the Linux
   // backend does: it returns true with the bits), or return false with
   // kErrorIoPending and set overlapped.hEvent later (Win32 style); callers
   // handle both.

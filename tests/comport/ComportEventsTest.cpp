@@ -279,19 +279,68 @@ TEST(ComportEvents, ABatchStillQueuedWhenThePortClosesOrGoesIsDropped) {
     f->port.SetOnRxChar(TNotifyEvent::Bind([&](TObject*) { ++calls; }));
     f->port.Open();
     auto device = f->device;
+    // The port closes or goes while the batch's dispatch waits in the queue.
+    BeforeQueuedCall closing([&] {
+      if (destroy)
+        f.reset();
+      else
+        f->port.Close();
+    });
     device->AwaitWaiter();
     device->Receive("x");
-    // The thread hands the batch over and goes on to its next wait; the
-    // event loop does not run until the port has closed or gone.
-    while (device->Calls(FakeSerialDevice::Op::WaitCommEvent) < 2) std::this_thread::yield();
-    if (destroy)
-      f.reset();
-    else
-      f->port.Close();
+    ASSERT_TRUE(WaitUntil([&] { return closing.Ran(); }));
     EXPECT_TRUE(ThreadGone(device, destroy ? 1 : 2));
-    QCoreApplication::processEvents();
     EXPECT_EQ(calls, 0);
   }
+}
+
+// A batch whose dispatch was queued when the last handler went reaches the
+// handler set afterwards, whether that comes before the dispatch runs or
+// after it.
+TEST(ComportEvents, ABatchQueuedWhenTheLastHandlerWentReachesTheHandlerSetAfterwards) {
+  for (const bool setBeforeItRuns : {true, false}) {
+    SCOPED_TRACE(setBeforeItRuns ? "set before the dispatch runs" : "set after it ran");
+    std::vector<std::string> calls;
+    FakePort f;
+    f.port.SetOnRxChar(Recording(calls, "first"));
+    f.port.Open();
+    BeforeQueuedCall replacing([&] {
+      f.port.SetOnRxChar(nullptr);
+      if (setBeforeItRuns) f.port.SetOnRxChar(Recording(calls, "second"));
+    });
+    f.device->AwaitWaiter();
+    f.device->Receive("x");
+    ASSERT_TRUE(WaitUntil([&] { return replacing.Ran(); }));
+    if (!setBeforeItRuns) {
+      ASSERT_TRUE(ThreadGone(f.device, 2));  // its dispatch ran while no handler was set
+      f.port.SetOnRxChar(Recording(calls, "second"));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return !calls.empty(); }));
+    EXPECT_EQ(calls, std::vector<std::string>{"second"});
+  }
+}
+
+// A thread stopped on its way into its next wait never waits under the mask
+// of the handler set afterwards, where it would take the next batch.
+TEST(ComportEvents, AThreadStoppedOnItsWayIntoAWaitDoesNotWaitUnderTheNextMask) {
+  std::vector<std::string> calls;
+  FakePort f;
+  f.port.SetOnRxChar(Recording(calls, "first"));
+  f.port.Open();
+  f.device->AwaitWaiter();
+  f.device->PauseNextWait();
+  f.device->Receive("a");
+  ASSERT_TRUE(WaitUntil([&] { return calls.size() == 1; }));
+  f.device->AwaitPausedWait();
+  f.port.SetOnRxChar(nullptr);
+  f.port.SetOnRxChar(Recording(calls, "second"));
+  f.device->ResumeWait();
+  // The stopped thread leaves: the test, the port and the new thread hold
+  // the device.
+  EXPECT_TRUE(ThreadGone(f.device, 3));
+  f.device->Receive("b");
+  EXPECT_TRUE(WaitUntil([&] { return calls.size() == 2; }));
+  EXPECT_EQ(calls, (std::vector<std::string>{"first", "second"}));
 }
 
 TEST(ComportOnPtyEvents, BytesFromTheFarEndReachOnRxCharOnTheUserInterfaceThread) {

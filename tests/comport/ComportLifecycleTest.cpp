@@ -442,3 +442,53 @@ TEST(ComportOnPty, OpeningAMissingDeviceRaisesAndCreatesNothing) {
   struct stat st;
   EXPECT_NE(::stat(QFile::encodeName(path).constData(), &st), 0);
 }
+
+// A design-time instance whose recorded Active is true has no device: every
+// operation that needs one raises as on a closed port.
+TEST(ComportLifecycle, ADesignTimeInstanceRecordedActiveRaisesWhereADeviceIsNeeded) {
+  FakePort f;
+  f.port.SetDesigning(true);
+  f.port.SetActive(true);
+  ASSERT_TRUE(f.port.Active());
+  char buffer[2] = {};
+  const std::pair<const char*, std::function<void()>> operations[] = {
+      {"ClearLineErrors", [&] { f.port.ClearLineErrors(); }},
+      {"CheckLineErrors", [&] { f.port.CheckLineErrors(); }},
+      {"Read", [&] { f.port.Read(buffer, 2, true); }},
+      {"Write", [&] { f.port.Write(buffer, 2, false); }},
+      {"WaitForReadCompletion", [&] { f.port.WaitForReadCompletion(); }},
+      {"WaitForWriteCompletion", [&] { f.port.WaitForWriteCompletion(); }},
+      {"ReadChar", [&] { f.port.ReadChar(); }},
+      {"ReadString", [&] { f.port.ReadString(); }},
+      {"ReadLine", [&] { f.port.ReadLine(); }},
+      {"WriteString", [&] { f.port.WriteString("x"); }},
+  };
+  for (const auto& [name, operation] : operations) {
+    SCOPED_TRACE(name);
+    const EComError e = CatchComError(operation);
+    EXPECT_EQ(e.ComErrorCode, 0);
+    EXPECT_EQ(std::string(e.what()), kClosedPortError);
+  }
+  EXPECT_TRUE(f.openedNames.empty());
+}
+
+// A device factory that returns nothing fails the open even when it left no
+// error code behind.
+TEST(ComportLifecycle, AnOpenThatYieldsNoDeviceAlwaysRaises) {
+  for (const int lastError : {0, platform::kErrorIoPending}) {
+    SCOPED_TRACE(lastError);
+    EventRecorder events;  // outlives the port
+    TComPort port;
+    events.Attach(port);
+    port.SetDeviceFactory([&](const std::string&) -> platform::SerialDevicePtr {
+      platform::SetLastError(lastError);
+      return nullptr;
+    });
+    const EComError e = CatchComError([&] { port.Open(); });
+    EXPECT_NE(e.ComErrorCode, 0);
+    EXPECT_NE(e.ComErrorCode, platform::kErrorIoPending);
+    EXPECT_EQ(std::string(e.what()), platform::SystemErrorMessage(e.ComErrorCode));
+    EXPECT_FALSE(port.Active());
+    EXPECT_EQ(events.events, std::vector<std::string>{"BeforeOpen(closed)"});
+  }
+}

@@ -20,6 +20,7 @@
 
 #include "TerminalAttributes.h"
 #include "comport/Comport.h"
+#include "framework/Application.h"
 #include "support/FakeSerialDevice.h"
 
 namespace comporttest {
@@ -159,6 +160,31 @@ inline std::vector<std::string> LogEntries(const QString& path) {
   }
   return entries;
 }
+
+// Runs 'action' on the user-interface thread right before the first call
+// that another thread has queued there (a synchronized call) runs: the test
+// acts while that call is certainly waiting in the queue.
+class BeforeQueuedCall : public QObject {
+ public:
+  explicit BeforeQueuedCall(std::function<void()> action) : action_(std::move(action)) {
+    QCoreApplication::instance()->installEventFilter(this);
+  }
+  ~BeforeQueuedCall() override { QCoreApplication::instance()->removeEventFilter(this); }
+  bool Ran() const { return ran_; }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (!ran_ && event->type() == TPostedCall::EventType()) {
+      ran_ = true;
+      action_();
+    }
+    return false;
+  }
+
+ private:
+  std::function<void()> action_;
+  bool ran_ = false;
+};
 
 // Runs the event loop until 'condition' holds; false after a generous limit.
 inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {

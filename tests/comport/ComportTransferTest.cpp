@@ -325,3 +325,44 @@ TEST(ComportOnPtyTransfer, AReadEndedByTheReadTimeoutsRaisesTimeout) {
   EXPECT_EQ(LogEntries(log), std::vector<std::string>{"Read request 4 byte(s)"});
   EXPECT_EQ(CatchComError([&] { port.ReadLine(); }).what(), std::string("Timeout"));
 }
+
+// With reads that return at once (the interval at its maximum, no totals),
+// a typed read that gets fewer bytes than it needs raises "Timeout" rather
+// than returning bytes that never came or collecting nothing for ever.
+TEST(ComportOnPtyTransfer, TypedReadsShortOfTheirBytesRaiseTimeoutWhenReadsReturnAtOnce) {
+  Pty pty;
+  TComPort port;
+  port.SetDeviceName(pty.QPath());
+  port.Timeouts()->SetReadInterval(-1);
+  port.Open();
+  struct Case {
+    const char* name;
+    std::string arriving;
+    std::function<void()> read;
+  };
+  // The reads up to a terminator come last: unfixed, they never return.
+  const Case cases[] = {
+      {"word from an empty queue", "", [&] { port.ReadWord(); }},
+      {"character from an empty queue", "", [&] { port.ReadChar(); }},
+      {"byte from an empty queue", "", [&] { port.ReadByte(); }},
+      {"double word with half of it", "ab", [&] { port.ReadDWord(); }},
+      {"line without its end", "ab", [&] { port.ReadLine(); }},
+      {"bytes up to a terminator that does not come", "xy", [&] { port.ReadUntilBytes('z'); }},
+      {"text line without its end", "\xC3\xA9", [&] { port.ReadLineUtf8(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.arriving.empty()) {
+      pty.Send(c.arriving);
+      ASSERT_TRUE(WaitUntil([&] { return port.InputCount() == static_cast<int>(c.arriving.size()); }));
+    }
+    const EComError e = CatchComError(c.read);
+    ASSERT_STREQ(e.what(), "Timeout");
+    EXPECT_EQ(e.ComErrorCode, 0);
+    EXPECT_EQ(port.InputCount(), 0);  // what came was taken
+  }
+  // Bytes that are there are read as ever.
+  pty.Send("AB");
+  ASSERT_TRUE(WaitUntil([&] { return port.InputCount() == 2; }));
+  EXPECT_EQ(port.ReadWord(), 0x4241);
+}

@@ -2,7 +2,10 @@
 // event waits, the input queue, transfers with timeouts, hang-up. The test
 // plays the far end on the master. Waits that must be woken are first
 // observed as blocked (AwaitBlockedCalls), so nothing depends on timing.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -56,6 +59,16 @@ class SerialTransferTest : public ::testing::Test {
     auto f = std::async(std::launch::async, [this] { return Wait(); });
     device->AwaitBlockedCalls(1);
     return f;
+  }
+
+  // The outcome of a wait that must end by itself; one that does not within
+  // a generous limit is ended by closing the device (and reports mask 0).
+  WaitResult Outcome(std::future<WaitResult>& waiter) {
+    if (waiter.wait_for(10s) != std::future_status::ready) {
+      ADD_FAILURE() << "the wait did not end";
+      device->Close();
+    }
+    return waiter.get();
   }
 
   // A read that waits for its end (issued and then waited for).
@@ -164,6 +177,79 @@ TEST_F(SerialTransferTest, NullBytesAreDroppedOnlyWhenAsked) {
   ASSERT_EQ(Wait().events, EV_RXCHAR);
   EXPECT_EQ(Status().cbInQue, 1u);
   EXPECT_EQ(Read(1).bytes, "d");
+}
+
+// A wait that began while the input queue was full (the poller then leaves
+// the bytes in the kernel) hears of them once a read makes room.
+TEST_F(SerialTransferTest, AReadFromAFullQueueWakesTheWaitForWhatWaitsInTheKernel) {
+  ASSERT_TRUE(device->SetupComm(4, 4));
+  ASSERT_TRUE(device->SetCommMask(EV_RXCHAR));
+  ASSERT_TRUE(pty.Send("abcd"));
+  ASSERT_EQ(Wait().events, EV_RXCHAR);  // the queue is full
+  auto waiter = WaitInBackground();
+  ASSERT_TRUE(pty.Send("ef"));
+  EXPECT_EQ(Read(2).bytes, "ab");
+  EXPECT_EQ(Outcome(waiter).events, EV_RXCHAR);
+  EXPECT_EQ(Read(4).bytes, "cdef");
+}
+
+// With zero bytes dropped, the queue count holds only what a read can
+// deliver, also while the bytes still wait in the kernel.
+TEST(SerialTransferNullBytes, TheCountLeavesOutZeroBytesStillInTheKernel) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  // A second descriptor on the terminal shows when the bytes have reached
+  // it; opened before the device takes the terminal for itself.
+  struct Descriptor {
+    int fd;
+    ~Descriptor() {
+      if (fd >= 0)
+        ::close(fd);
+    }
+  } probe{::open(pty.path().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)};
+  ASSERT_GE(probe.fd, 0);
+  auto device = LinuxSerialDevice::Open(pty.path());
+  ASSERT_TRUE(device);
+  DCB dcb;
+  ASSERT_TRUE(device->GetCommState(dcb));
+  dcb.Flags |= fNull;
+  ASSERT_TRUE(device->SetCommState(dcb));
+
+  const std::string sent("OK\0\0\r\n", 6);
+  ASSERT_TRUE(pty.Send(sent));
+  int inKernel = 0;
+  const auto limit = Clock::now() + 10s;
+  while (inKernel < static_cast<int>(sent.size()) && Clock::now() < limit) {
+    pollfd p{probe.fd, POLLIN, 0};
+    ::poll(&p, 1, 1000);
+    ::ioctl(probe.fd, FIONREAD, &inKernel);
+  }
+  ASSERT_EQ(inKernel, static_cast<int>(sent.size()));
+
+  uint32_t errors = 0;
+  COMSTAT st;
+  ASSERT_TRUE(device->ClearCommError(errors, &st));
+  EXPECT_EQ(st.cbInQue, 4u);
+  char buf[4];
+  Overlapped ov;
+  EXPECT_TRUE(device->ReadFile(buf, 4, ov)) << "a read of the count completes at once";
+  EXPECT_EQ(std::string(buf, ov.InternalHigh), "OK\r\n");
+}
+
+// An event that occurred and was not yet waited for survives a change of
+// the mask, also one through the empty mask (a port whose last handler
+// went and came back).
+TEST_F(SerialTransferTest, EventsNotYetWaitedForOutliveMaskChanges) {
+  ASSERT_TRUE(device->SetCommMask(EV_RXCHAR));
+  ASSERT_TRUE(pty.Send("abc"));
+  ASSERT_EQ(Wait().events, EV_RXCHAR);
+  ASSERT_TRUE(pty.Send("defg"));
+  EXPECT_EQ(Read(5).bytes, "abcde");  // takes the new bytes in; two stay queued
+  ASSERT_TRUE(device->SetCommMask(0));
+  ASSERT_TRUE(device->SetCommMask(EV_RXCHAR | EV_TXEMPTY));
+  auto waiter = std::async(std::launch::async, [this] { return Wait(); });
+  EXPECT_EQ(Outcome(waiter).events, EV_RXCHAR);
+  EXPECT_EQ(Read(2).bytes, "fg");
 }
 
 TEST_F(SerialTransferTest, PartialReadsAndRefillsKeepTheOrder) {

@@ -147,6 +147,23 @@ class FakeSerialDevice : public platform::SerialDevice {
     SignalWaitLocked();
   }
 
+  // The next WaitCommEvent stops as it begins, before it looks at anything,
+  // until ResumeWait: a test acts while a thread is known to be on its way
+  // into a wait. Closing releases it too.
+  void PauseNextWait() {
+    std::lock_guard lock(m_);
+    pauseNextWait_ = true;
+  }
+  void AwaitPausedWait() const {
+    std::unique_lock lock(m_);
+    cv_.wait(lock, [this] { return waitPaused_; });
+  }
+  void ResumeWait() {
+    std::lock_guard lock(m_);
+    waitPaused_ = false;
+    cv_.notify_all();
+  }
+
   // Bytes still counted as unsent (ClearCommError's cbOutQue).
   void SetOutputQueue(uint32_t count) {
     std::lock_guard lock(m_);
@@ -356,6 +373,13 @@ class FakeSerialDevice : public platform::SerialDevice {
 
   bool WaitCommEvent(uint32_t& eventMask, platform::Overlapped& ov) override {
     std::unique_lock lock(m_);
+    if (pauseNextWait_) {
+      pauseNextWait_ = false;
+      waitPaused_ = true;
+      cv_.notify_all();
+      cv_.wait(lock, [this] { return !waitPaused_ || closed_; });
+      waitPaused_ = false;
+    }
     if (!Enter(Op::WaitCommEvent))
       return false;
     if (waitError_ != 0) {
@@ -363,6 +387,11 @@ class FakeSerialDevice : public platform::SerialDevice {
       waitError_ = 0;
       platform::SetLastError(code);
       return false;
+    }
+    if (ov.Abandon != nullptr && ov.Abandon->load()) {
+      eventMask = 0;
+      ov.Internal = 0;
+      return true;
     }
     if (mask_ == 0) {
       platform::SetLastError(EINVAL);  // as the Linux device: nothing could end this wait
@@ -633,6 +662,8 @@ class FakeSerialDevice : public platform::SerialDevice {
   bool holdWrites_ = false;
   int waitError_ = 0;
   int waiters_ = 0;
+  bool pauseNextWait_ = false;
+  bool waitPaused_ = false;
   WaitStyle waitStyle_ = WaitStyle::Blocking;
   platform::Overlapped* pendingWait_ = nullptr;
   uint32_t* pendingWaitMask_ = nullptr;

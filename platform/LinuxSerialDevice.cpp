@@ -616,8 +616,14 @@ bool LinuxSerialDevice::ClearCommError(uint32_t& errors, COMSTAT* status) {
   UpdateCountersLocked();
   WakeForNewEventsLocked(history);
   if (status) {
+    // A thread polling for input takes in what the kernel holds as soon as
+    // it is there, as the driver's receive interrupt would; until then those
+    // bytes are on their way (like bytes in a UART's FIFO) and are not
+    // counted, which spares a system call on every count while events are
+    // watched.
     int kernelIn = 0;
-    if (!dropNulls && ::ioctl(fd_, FIONREAD, &kernelIn) != 0) {
+    const bool taken = pollerActive_ && pollerReads_;
+    if (!dropNulls && !taken && ::ioctl(fd_, FIONREAD, &kernelIn) != 0) {
       const int error = errno;
       if (IsGone(error))
         HangUpLocked();
@@ -723,7 +729,8 @@ void LinuxSerialDevice::PollOnceLocked(Lock& lock) {
   pollerActive_ = true;
   pollerThread_ = std::this_thread::get_id();
   pollfd fds[2] = {{fd_, 0, 0}, {wakeFd_, POLLIN, 0}};
-  if (QueuedLocked() < QueueCapacityLocked())
+  pollerReads_ = QueuedLocked() < QueueCapacityLocked();
+  if (pollerReads_)
     fds[0].events |= POLLIN;  // a full queue leaves input in the kernel
   if (!writes_.empty())
     fds[0].events |= POLLOUT;

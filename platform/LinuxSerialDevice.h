@@ -183,6 +183,7 @@ class LinuxSerialDevice final : public SerialDevice {
   bool hungUp_ = false;
   int blockingCalls_ = 0;
   bool pollerActive_ = false;
+  bool pollerReads_ = false;  // the poller takes in input as it comes
   std::thread::id pollerThread_;
 
   // Configuration.

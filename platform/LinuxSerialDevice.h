@@ -30,6 +30,7 @@
 
 #include <linux/serial.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -181,6 +182,7 @@ class LinuxSerialDevice final : public SerialDevice {
   std::condition_variable helperWork_;       // work for the helper threads
   bool closed_ = false;
   bool hungUp_ = false;
+  std::atomic<bool> usable_{true};  // neither closed nor hung up; read without the lock
   int blockingCalls_ = 0;
   bool pollerActive_ = false;
   bool pollerReads_ = false;  // the poller takes in input as it comes

@@ -780,8 +780,15 @@ void LinuxSerialDevice::ReceiveLocked() {
   const uint64_t threshold = (uint64_t{inQueueSize_} * 4 + 4) / 5;  // 80 %, rounded up
   bool received = false;
   for (;;) {
-    const size_t before = QueuedLocked();
+    size_t before = QueuedLocked();
     const size_t capacity = QueueCapacityLocked();
+    if (before >= capacity && !reads_.empty()) {
+      // A pending read makes room, so a read of more than the queue holds
+      // takes the kernel's bytes here rather than chunk by chunk through
+      // the poller.
+      ServeReadsLocked();
+      before = QueuedLocked();
+    }
     if (before >= capacity)
       break;
     const size_t room = std::min(kReadChunk, capacity - before);

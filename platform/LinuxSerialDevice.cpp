@@ -507,7 +507,7 @@ bool LinuxSerialDevice::WaitCommEvent(uint32_t& eventMask, Overlapped& overlappe
   BlockingCall call(*this);
   const uint64_t generation = maskGeneration_;
   WaitLocked(lock, [&] {
-    return closed_ || hungUp_ || generation != maskGeneration_ || ((history_ & mask_) != 0 && !eventsHeld_);
+    return closed_ || hungUp_ || generation != maskGeneration_ || ((history_ & mask_) != 0 && !eventsHeld_.load(std::memory_order_relaxed));
   });
   overlapped.Internal = 0;
   overlapped.InternalHigh = 0;
@@ -523,13 +523,13 @@ bool LinuxSerialDevice::WaitCommEvent(uint32_t& eventMask, Overlapped& overlappe
 }
 
 void LinuxSerialDevice::HoldEvents() {
-  Lock lock(mutex_);
-  eventsHeld_ = true;
+  // No lock: only the waiting thread holds, before its next wait.
+  eventsHeld_.store(true, std::memory_order_relaxed);
 }
 
 void LinuxSerialDevice::ReleaseEvents() {
   Lock lock(mutex_);
-  eventsHeld_ = false;
+  eventsHeld_.store(false, std::memory_order_relaxed);
   // Only a waiter that already holds events needs waking.
   if (history_ & mask_)
     ChangedLocked();
@@ -991,6 +991,9 @@ void LinuxSerialDevice::EndAllLocked(std::vector<Transfer>& queue, int code) {
 }
 
 bool LinuxSerialDevice::IsQueuedLocked(const Overlapped& overlapped) const {
+  // A queued record reads "pending" until it ends (callers only read it).
+  if (overlapped.Internal != static_cast<uint32_t>(kErrorIoPending))
+    return false;
   auto is = [&](const Transfer& t) { return t.overlapped == &overlapped; };
   return std::any_of(reads_.begin(), reads_.end(), is) || std::any_of(writes_.begin(), writes_.end(), is);
 }

@@ -205,7 +205,7 @@ class LinuxSerialDevice final : public SerialDevice {
   uint32_t mask_ = 0;
   uint64_t maskGeneration_ = 0;
   uint32_t history_ = 0;  // events of the mask that occurred since the last wait
-  bool eventsHeld_ = false;  // HoldEvents: a wait returns no events
+  std::atomic<bool> eventsHeld_{false};  // HoldEvents: a wait returns no events
   uint32_t lineErrors_ = 0;
 
   // The emulated input queue.

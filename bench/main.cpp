@@ -7,7 +7,8 @@
 //       side per round trip; a bare poll+read loop gives the floor
 //   (r) the same round trip through a socat relay between the pair and a
 //       second pseudo-terminal, which the side opens
-//   (b) bulk receive of a streamed pattern: MB/s and CPU time
+//   (b) bulk receive of a streamed pattern: MB/s, CPU time and context
+//       switches per MB
 //   (c) an idle open port: CPU time and wake-ups (context switches of every
 //       thread but the one measuring)
 //
@@ -57,7 +58,7 @@ struct RoundTripFigures {
   double medianUs = 0, p99Us = 0, cpuUs = 0, voluntarySwitches = 0, involuntarySwitches = 0;
 };
 struct BulkFigures {
-  double megabytesPerSecond = 0, cpuSeconds = 0, seconds = 0;
+  double megabytesPerSecond = 0, cpuSeconds = 0, seconds = 0, switchesPerMb = 0;
 };
 struct IdleFigures {
   double cpuMs = 0;
@@ -125,7 +126,10 @@ BulkFigures MeasureBulk(Side& side, Pty& pty, const Options& options) {
 
   const double seconds = std::chrono::duration<double>(end - start).count();
   const Usage used = (process1 - process0) - farUsed;
-  return {static_cast<double>(options.bulkBytes) / seconds / 1e6, used.cpuSeconds, seconds};
+  // CPU time per byte depends on how much each wake-up finds, and so on
+  // the machine's load; the wake-ups (switches) per MB show it.
+  const double mb = static_cast<double>(options.bulkBytes) / 1e6;
+  return {mb / seconds, used.cpuSeconds, seconds, static_cast<double>(used.Switches()) / mb};
 }
 
 IdleFigures MeasureIdle(Side& side, Pty& pty, const Options& options) {
@@ -227,6 +231,8 @@ void Report(const SideFigures& ours, const SideFigures& theirs, const SideFigure
     bulk(
         "  CPU per MB (ms)",
         [&](auto& f) { return f.cpuSeconds * 1e3 / (static_cast<double>(options.bulkBytes) / 1e6); }, "%.3f");
+    bulk(
+        "  context switches per MB", [](auto& f) { return f.switchesPerMb; }, "%.1f");
   }
   if (ours.idle || theirs.idle) {
     std::printf("(c) idle open port, %.1f s\n", options.idleSeconds);

@@ -627,8 +627,6 @@ class TCustomComPort : public TComponent {
   friend class TComThread;
 
   void Purge(uint32_t flags);
-  // Forgets every handler (for a port that goes with its owner).
-  void DropHandlers();
 
   // One wait of the event thread and, when events came, one dispatch. Works
   // only on what the thread owns: the port may be gone meanwhile.
@@ -683,13 +681,13 @@ class TCustomComPort : public TComponent {
   std::unique_ptr<TCharacters> FCharacters;
   std::unique_ptr<TBufferSizes> FBufferSizes;
   std::unique_ptr<TTimeouts> FTimeouts;
-  QString FLogFile;          // under FSharedMutex
+  QString FLogFile;                   // under FSharedMutex
   std::atomic<bool> FLogging{false};  // FLogFile is not empty
   TDeviceFactory FDeviceFactory;
 
   // Handlers.
-  mutable std::mutex FSharedMutex;  // guards what both threads read and the user may change
-  TComErrorEvent FOnError;           // under FSharedMutex
+  mutable std::mutex FSharedMutex;  // what the event thread reads and the user may change
+  TComErrorEvent FOnError;          // under FSharedMutex
   TOpenCloseEvent FBeforeOpen, FAfterOpen, FBeforeClose, FAfterClose;
   TNotifyEvent FOnBreak, FOnCTSChange, FOnDSRChange, FOnEvent1, FOnEvent2, FOnPrinterError, FOnRing, FOnRLSDChange,
       FOnRx80PercFull, FOnRxChar, FOnRxFlag, FOnTxEmpty;

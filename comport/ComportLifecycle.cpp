@@ -26,7 +26,13 @@ TCustomComPort::TCustomComPort(QObject* owner)
 TCustomComPort::~TCustomComPort() {
   // Going with the owner, the port closes without calling a handler: they
   // are normally methods of the owner, whose own members are gone already.
-  if (Destroying()) DropHandlers();
+  // These are the ones a close calls (a queued batch of line events is
+  // dropped with the event thread).
+  if (Destroying()) {
+    FBeforeClose = nullptr;
+    FAfterClose = nullptr;
+    SetOnError(nullptr);
+  }
   // Nobody can receive an error raised now (a BeforeClose handler, an
   // unwritable log): the device is released all the same.
   try {
@@ -38,17 +44,6 @@ TCustomComPort::~TCustomComPort() {
   FBufferSizes.reset();
   FCharacters.reset();
   FFlowControl.reset();
-}
-
-void TCustomComPort::DropHandlers() {
-  // The fields themselves: the setters would apply a new event mask.
-  SetOnError(nullptr);
-  FBeforeOpen = FAfterOpen = FBeforeClose = FAfterClose = nullptr;
-  for (TNotifyEvent* handler : {&FOnBreak, &FOnCTSChange, &FOnDSRChange, &FOnEvent1, &FOnEvent2, &FOnPrinterError,
-                                &FOnRing, &FOnRLSDChange, &FOnRx80PercFull, &FOnRxChar, &FOnRxFlag, &FOnTxEmpty})
-    *handler = nullptr;
-  FOnLineError = nullptr;
-  FBeforeRead = FAfterRead = FBeforeWrite = FAfterWrite = nullptr;
 }
 
 QString TCustomComPort::About() const { return QStringLiteral("TComPort serial port component 1.0"); }

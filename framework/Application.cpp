@@ -62,8 +62,9 @@ class CallTarget final : public QObject {
   }
 };
 
-// Removes the call target first thing when an application object other
-// than a TApplication is destroyed, before Qt takes down its event loop.
+// Removes the call target while the application object is still whole:
+// from TApplication's destructor, or as a post routine early in the
+// destructor of another application object.
 void DropCallTarget() {
   QObject* target = nullptr;
   {

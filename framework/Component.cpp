@@ -3,10 +3,12 @@
 TComponent::TComponent(QObject* owner) : QObject(owner) {
   // Qt announces an object's end after its own destructors have run and
   // before it destroys its children.
-  if (owner != nullptr)
-    connect(owner, &QObject::destroyed, this, [this](QObject* gone) {
-      if (gone == parent()) SetState(csDestroying, true);
-    }, Qt::DirectConnection);
+  if (owner == nullptr) return;
+  connect(
+      owner, &QObject::destroyed, this, [this](QObject* gone) {
+        if (gone == parent()) SetState(csDestroying, true);
+      },
+      Qt::DirectConnection);
 }
 
 TComponent::~TComponent() {

@@ -549,9 +549,10 @@ class TCustomComPort : public TComponent {
 
   // Typed transfers. Reads wait for their bytes; writes do not wait for
   // theirs. A fixed-size read, or one up to a terminator, that gets fewer
-  // bytes than it needs raises "Timeout", whichever timeouts are set. Strings are byte strings, wide strings QString; words and
-  // double words travel least significant byte first; a line ends with CR
-  // alone. The "Ansi" operations and their plain twins are the same.
+  // bytes than it needs raises "Timeout", whichever timeouts are set.
+  // Strings are byte strings, wide strings QString; words and double words
+  // travel least significant byte first; a line ends with CR alone. The
+  // "Ansi" operations and their plain twins are the same.
   char ReadAnsiChar();
   char ReadChar();
   uint8_t ReadByte();

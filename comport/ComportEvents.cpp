@@ -126,7 +126,13 @@ void TCustomComPort::SetComEventMask() {
 
 void TCustomComPort::HoldEvents(uint32_t events) {
   FHeldEvents |= events;
-  PassHeldEvents();
+  // Called from a dispatch: a failure goes to the exception display, as a
+  // handler's would.
+  try {
+    PassHeldEvents();
+  } catch (...) {
+    ReportException(std::current_exception());
+  }
 }
 
 void TCustomComPort::PassHeldEvents() {

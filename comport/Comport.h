@@ -755,7 +755,8 @@ class TComThread : public TThread {
   void Dispatch();
   // Runs the batch in FBatchMask.
   void DoEventOnPort();
-  // The queued batch: DoEventOnPort, then the device's events released.
+  // The queued batch: DoEventOnPort (and the batches that came meanwhile,
+  // a few at most), then the device's events released.
   void RunQueuedBatch();
   // The batch of a thread the port no longer runs: to the port while it
   // stays open, for the handlers set afterwards; dropped otherwise.

@@ -311,7 +311,17 @@ void TComThread::RunQueuedBatch() {
     platform::SerialDevice& device;
     ~Release() { device.ReleaseEvents(); }
   } release{*FDevice};
-  DoEventOnPort();
+  // Events that came while the batch ran (a reply that came quickly) run
+  // here at once, as the next batch would: no hand-off and no wake-up of
+  // this thread. A few at most, so a stream of input never keeps the
+  // user-interface thread from its other work.
+  constexpr int kBatchesAtOnce = 4;
+  for (int batch = 1;; ++batch) {
+    DoEventOnPort();
+    if (batch == kBatchesAtOnce || FLink->Port.load(std::memory_order_acquire) == nullptr) return;
+    FBatchMask = FDevice->TakeHeldEvents();
+    if (FBatchMask == 0) return;
+  }
 }
 
 void TComThread::DoEventOnPort() {

@@ -535,6 +535,15 @@ void LinuxSerialDevice::ReleaseEvents() {
     ChangedLocked();
 }
 
+uint32_t LinuxSerialDevice::TakeHeldEvents() {
+  Lock lock(mutex_);
+  if (!eventsHeld_.load(std::memory_order_relaxed) || closed_ || hungUp_)
+    return 0;
+  const uint32_t events = history_ & mask_;
+  history_ &= ~events;
+  return events;
+}
+
 // ---- transfers -----------------------------------------------------------
 
 bool LinuxSerialDevice::ReadFile(void* buffer, uint32_t count, Overlapped& overlapped) {

@@ -203,6 +203,10 @@ class SerialDevice {
   // then waits for the running batch before handing on the next.
   virtual void HoldEvents() {}
   virtual void ReleaseEvents() {}
+  // While held: takes the events that came meanwhile, as a wait would, and
+  // keeps holding; 0 when there are none. Lets the thread that ran a batch
+  // run the next one at once instead of handing it over again.
+  virtual uint32_t TakeHeldEvents() { return 0; }
 
   // Asynchronous transfers: true when finished at once (the count is in
   // overlapped.InternalHigh and the event is set), false with

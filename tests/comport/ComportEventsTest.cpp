@@ -400,6 +400,29 @@ TEST(ComportOnPtyEvents, BytesAHandlerReadsWhileItRunsBringNoFurtherBatch) {
   EXPECT_EQ(batches, (std::vector<std::string>{"ab", "c"}));
 }
 
+// Bytes that come while a batch runs and stay unread make the next batch,
+// which runs at once after it: before anything posted meanwhile.
+TEST(ComportOnPtyEvents, ABatchThatCameWhileOneRanFollowsAtOnce) {
+  Pty pty;
+  TComPort port;
+  std::vector<std::string> seen;
+  port.SetOnRxChar(TNotifyEvent::Bind([&](TObject*) {
+    seen.push_back(port.ReadString());
+    if (seen.size() == 1) {
+      QMetaObject::invokeMethod(
+          QCoreApplication::instance(), [&] { seen.push_back("posted"); }, Qt::QueuedConnection);
+      pty.Send("b");
+      const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (port.InputCount() == 0 && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+    }
+  }));
+  port.SetDeviceName(pty.QPath());
+  port.Open();
+  pty.Send("a");
+  ASSERT_TRUE(WaitUntil([&] { return seen.size() >= 3; }));
+  EXPECT_EQ(seen, (std::vector<std::string>{"a", "b", "posted"}));
+}
+
 TEST(ComportOnPtyEvents, EventsArriveWhileAModalBoxIsOpen) {
   Pty pty;
   TComPort port;

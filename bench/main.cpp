@@ -73,21 +73,18 @@ struct SideFigures {
   std::optional<IdleFigures> idle;
 };
 
-// With 'relayed' the side talks to the far end through a socat relay.
-RoundTripFigures MeasureRoundTrips(Side& side, Pty& pty, const Options& options, bool countOnly,
-                                   bool relayed = false) {
+// The measured round trips of one side alone, for callgrind and strace:
+// the far end is left out of the instruction count and its thread id is
+// printed so a trace can leave it out.
+RoundTripFigures CountRoundTrips(Side& side, Pty& pty, const Options& options) {
   const Exchange exchange;
   pty.Reset();
-  std::optional<Relay> relay;
-  if (relayed) relay.emplace(pty.SlavePath());
-  side.Open(relayed ? relay->Path() : pty.SlavePath());
+  side.Open(pty.SlavePath());
   FarEnd far(pty.Master());
-  if (countOnly) far.ExcludeFromInstructionCount();
+  far.ExcludeFromInstructionCount();
   far.StartResponder(exchange.reply, '\r');
-  if (countOnly) {
-    std::printf("far-end thread id: %d\n", static_cast<int>(far.ThreadId()));
-    std::fflush(stdout);
-  }
+  std::printf("far-end thread id: %d\n", static_cast<int>(far.ThreadId()));
+  std::fflush(stdout);
   side.RoundTrips(exchange, options.warmUp, nullptr);
 
   std::vector<double> latencies;
@@ -159,22 +156,87 @@ IdleFigures MeasureIdle(Side& side, Pty& pty, const Options& options) {
   return {std::max(0.0, used.cpuSeconds * 1e3), used.Switches()};
 }
 
-SideFigures MeasureSide(Side& side, Pty& pty, const Options& options) {
-  SideFigures figures;
-  std::fprintf(stderr, "measuring %s ...\n", side.Name().c_str());
-  if (options.roundTrip) figures.roundTrip = MeasureRoundTrips(side, pty, options, false);
-  if (options.relay) {
-    try {
-      figures.relayed = MeasureRoundTrips(side, pty, options, false, true);
-    } catch (const std::exception& e) {
-      // The relay is optional: the other phases still count.
-      std::fprintf(stderr, "%s: relayed round trips not measured: %s\n", side.Name().c_str(), e.what());
-      side.Close();
+// The round trips of several sides, each on a pseudo-terminal pair (and
+// relay) of its own, taken in turns of a tenth of the count, the side that
+// goes first changing from turn to turn. A load on the machine that comes
+// and goes then meets every side alike, so the ratio within one run is
+// fair; measured one side after the other, a few seconds of load fall on
+// one side only.
+std::vector<RoundTripFigures> MeasureRoundTripsInTurns(const std::vector<Side*>& sides, const Options& options,
+                                                       bool relayed) {
+  struct Lane {
+    Side* side = nullptr;
+    std::unique_ptr<Pty> pty;
+    std::optional<Relay> relay;
+    std::unique_ptr<FarEnd> far;
+    std::vector<double> latencies;
+    Usage used;
+  };
+  const Exchange exchange;
+  std::vector<Lane> lanes(sides.size());
+  auto closeAll = [&] {
+    for (Lane& lane : lanes) {
+      if (lane.far) lane.far->Stop();
+      if (lane.side != nullptr) lane.side->Close();
     }
+  };
+  try {
+    for (size_t i = 0; i < sides.size(); ++i) {
+      Lane& lane = lanes[i];
+      lane.side = sides[i];
+      lane.pty = std::make_unique<Pty>();
+      if (relayed) lane.relay.emplace(lane.pty->SlavePath());
+      lane.side->Open(relayed ? lane.relay->Path() : lane.pty->SlavePath());
+      lane.far = std::make_unique<FarEnd>(lane.pty->Master());
+      lane.far->StartResponder(exchange.reply, '\r');
+      lane.side->RoundTrips(exchange, options.warmUp, nullptr);
+      lane.latencies.reserve(static_cast<size_t>(options.roundTrips));
+    }
+    // Every far end's time is left out: the idle ones use next to none.
+    auto farUsage = [&] {
+      Usage total;
+      for (Lane& lane : lanes) {
+        const Usage u = lane.far->ThreadUsageNow();
+        total = {total.cpuSeconds + u.cpuSeconds, total.voluntarySwitches + u.voluntarySwitches,
+                 total.involuntarySwitches + u.involuntarySwitches};
+      }
+      return total;
+    };
+    constexpr int kTurns = 10;
+    for (int turn = 0; turn < kTurns; ++turn) {
+      const int count = options.roundTrips / kTurns + (turn < options.roundTrips % kTurns ? 1 : 0);
+      if (count == 0) continue;
+      for (size_t k = 0; k < lanes.size(); ++k) {
+        Lane& lane = lanes[(k + static_cast<size_t>(turn)) % lanes.size()];
+        const Usage far0 = farUsage();
+        const Usage process0 = ProcessUsage();
+        lane.side->RoundTrips(exchange, count, &lane.latencies);
+        const Usage process1 = ProcessUsage();
+        const Usage far1 = farUsage();
+        const Usage used = (process1 - process0) - (far1 - far0);
+        lane.used = {lane.used.cpuSeconds + used.cpuSeconds, lane.used.voluntarySwitches + used.voluntarySwitches,
+                     lane.used.involuntarySwitches + used.involuntarySwitches};
+      }
+    }
+  } catch (...) {
+    closeAll();
+    throw;
   }
-  if (options.bulk && side.Streams()) figures.bulk = MeasureBulk(side, pty, options);
-  if (options.idle && side.Streams()) figures.idle = MeasureIdle(side, pty, options);
+  closeAll();
+  std::vector<RoundTripFigures> figures;
+  const double n = options.roundTrips;
+  for (const Lane& lane : lanes)
+    figures.push_back({Percentile(lane.latencies, 0.5), Percentile(lane.latencies, 0.99), lane.used.cpuSeconds * 1e6 / n,
+                       lane.used.voluntarySwitches / n, lane.used.involuntarySwitches / n});
   return figures;
+}
+
+// The phases one side runs alone: bulk receive and the idle port.
+void MeasureSide(Side& side, Pty& pty, const Options& options, SideFigures& figures) {
+  if (!side.Streams() || !(options.bulk || options.idle)) return;
+  std::fprintf(stderr, "measuring %s ...\n", side.Name().c_str());
+  if (options.bulk) figures.bulk = MeasureBulk(side, pty, options);
+  if (options.idle) figures.idle = MeasureIdle(side, pty, options);
 }
 
 // ---- report -----------------------------------------------------------
@@ -323,16 +385,36 @@ int Run(const QStringList& arguments) {
 
   if (!options.countOnly.empty()) {
     std::unique_ptr<Side> side = MakeSide(options.countOnly);
-    const RoundTripFigures f = MeasureRoundTrips(*side, pty, options, true);
+    const RoundTripFigures f = CountRoundTrips(*side, pty, options);
     std::printf("%s: %d round trips, median %.1f us, CPU %.1f us per round trip\n", side->Name().c_str(),
                 options.roundTrips, f.medianUs, f.cpuUs);
     return 0;
   }
 
   SideFigures ours, theirs, floor;
-  if (options.ours) ours = MeasureSide(*MakeComponentSide(), pty, options);
-  if (options.qt) theirs = MeasureSide(*MakeQtSide(), pty, options);
-  if (options.floor && (options.roundTrip || options.relay)) floor = MeasureSide(*MakeFloorSide(), pty, options);
+  std::unique_ptr<Side> oursSide = MakeComponentSide(), qtSide = MakeQtSide(), floorSide = MakeFloorSide();
+  std::vector<Side*> sides;
+  std::vector<SideFigures*> figures;
+  if (options.ours) sides.push_back(oursSide.get()), figures.push_back(&ours);
+  if (options.qt) sides.push_back(qtSide.get()), figures.push_back(&theirs);
+  if (options.floor) sides.push_back(floorSide.get()), figures.push_back(&floor);
+  if (options.roundTrip && !sides.empty()) {
+    std::fprintf(stderr, "measuring round trips ...\n");
+    const std::vector<RoundTripFigures> measured = MeasureRoundTripsInTurns(sides, options, false);
+    for (size_t i = 0; i < sides.size(); ++i) figures[i]->roundTrip = measured[i];
+  }
+  if (options.relay && !sides.empty()) {
+    std::fprintf(stderr, "measuring round trips through the relay ...\n");
+    try {
+      const std::vector<RoundTripFigures> measured = MeasureRoundTripsInTurns(sides, options, true);
+      for (size_t i = 0; i < sides.size(); ++i) figures[i]->relayed = measured[i];
+    } catch (const std::exception& e) {
+      // The relay is optional: the other phases still count.
+      std::fprintf(stderr, "relayed round trips not measured: %s\n", e.what());
+    }
+  }
+  if (options.ours) MeasureSide(*oursSide, pty, options, ours);
+  if (options.qt) MeasureSide(*qtSide, pty, options, theirs);
   Report(ours, theirs, floor, options);
   return 0;
 }

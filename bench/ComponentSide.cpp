@@ -1,8 +1,6 @@
-// This component as the level tool uses it: an OnRxChar handler that asks
-// InputCount and fetches the bytes with waiting Reads, commands written
-// with WriteString, events synchronized onto the user-interface thread
-// (the default).
-#include <algorithm>
+// This component as a careful application uses it: an OnRxChar handler
+// that takes what has come with ReadString and answers with WriteString,
+// events synchronized onto the user-interface thread (the default).
 #include <stdexcept>
 
 #include "Side.h"
@@ -30,55 +28,45 @@ class ComponentSide final : public Side {
 
   void RoundTrips(const Exchange& exchange, int count, std::vector<double>* latencies) override {
     RoundTripLog log(exchange, count, latencies);
-    const std::string& command = exchange.command;
     LoopRun run;
-    onData_ = [&] {
-      // As the level tool reads: what InputCount reports, at most 256
-      // bytes per Read.
-      char buffer[256];
-      for (int waiting = port_.InputCount(); waiting > 0;) {
-        const int chunk = std::min<int>(waiting, static_cast<int>(sizeof buffer));
-        port_.Read(buffer, chunk, true);
-        waiting -= chunk;
-        if (!log.Received(buffer, static_cast<size_t>(chunk))) continue;
-        if (log.Done()) {
-          run.Finish();
-        } else {
-          log.Sent();
-          port_.WriteString(command);
-        }
-      }
-    };
+    log_ = &log;
+    run_ = &run;
     log.Sent();
-    port_.WriteString(command);
+    port_.WriteString(log.Command());
     run.Exec(std::chrono::seconds(60 + count / 100), "TComPort round trips");
-    onData_ = nullptr;
+    log_ = nullptr;
   }
 
   void Receive(uint64_t total) override {
     StreamCheck check(total);
     LoopRun run;
-    onData_ = [&] {
-      for (int waiting = port_.InputCount(); waiting > 0;) {
-        const int chunk = std::min<int>(waiting, static_cast<int>(sizeof buffer_));
-        port_.Read(buffer_, chunk, true);
-        waiting -= chunk;
-        check.Received(buffer_, static_cast<size_t>(chunk));
-      }
-      if (check.Done()) run.Finish();
-    };
+    check_ = &check;
+    run_ = &run;
     run.Exec(std::chrono::seconds(120), "TComPort bulk receive");
-    onData_ = nullptr;
+    check_ = nullptr;
   }
 
  private:
   void RxChar(TObject*) {
-    if (onData_) onData_();
+    const std::string data = port_.ReadString();
+    if (log_ != nullptr) {
+      if (!log_->Received(data.data(), data.size())) return;
+      if (log_->Done()) {
+        run_->Finish();
+      } else {
+        log_->Sent();
+        port_.WriteString(log_->Command());
+      }
+    } else if (check_ != nullptr) {
+      check_->Received(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+      if (check_->Done()) run_->Finish();
+    }
   }
 
   TComPort port_;
-  std::function<void()> onData_;
-  uint8_t buffer_[65536];
+  RoundTripLog* log_ = nullptr;
+  StreamCheck* check_ = nullptr;
+  LoopRun* run_ = nullptr;
 };
 
 }  // namespace

@@ -1,5 +1,5 @@
-// QSerialPort as an application would use it: readyRead in the event loop,
-// write() for the commands.
+// QSerialPort as a careful application uses it: readyRead in the event
+// loop, readAll in the handler, and the next command written from there.
 #include <QObject>
 #include <QSerialPort>
 #include <stdexcept>
@@ -21,10 +21,7 @@ class QtSide final : public Side {
         !port_.setParity(QSerialPort::NoParity) || !port_.setStopBits(QSerialPort::OneStop) ||
         !port_.setFlowControl(QSerialPort::NoFlowControl))
       throw std::runtime_error("QSerialPort settings: " + port_.errorString().toStdString());
-    QObject::connect(&port_, &QSerialPort::readyRead, [this] {
-      if (onData_) onData_();
-    });
-    QObject::connect(&port_, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError e) {
+    QObject::connect(&port_, &QSerialPort::errorOccurred, &port_, [this](QSerialPort::SerialPortError e) {
       if (e != QSerialPort::NoError && LoopRun::Current() != nullptr)
         LoopRun::Current()->Fail("QSerialPort: " + port_.errorString().toStdString());
     });
@@ -38,33 +35,29 @@ class QtSide final : public Side {
   void RoundTrips(const Exchange& exchange, int count, std::vector<double>* latencies) override {
     RoundTripLog log(exchange, count, latencies);
     LoopRun run;
-    onData_ = [&] {
-      char buffer[256];
-      qint64 n;
-      while ((n = port_.read(buffer, sizeof buffer)) > 0) {
-        if (!log.Received(buffer, static_cast<size_t>(n))) continue;
-        if (log.Done())
-          run.Finish();
-        else
-          Send(log);
-      }
-    };
+    const QMetaObject::Connection connection = QObject::connect(&port_, &QSerialPort::readyRead, &port_, [&] {
+      const QByteArray data = port_.readAll();
+      if (!log.Received(data.constData(), static_cast<size_t>(data.size()))) return;
+      if (log.Done())
+        run.Finish();
+      else
+        Send(log);
+    });
     Send(log);
     run.Exec(std::chrono::seconds(60 + count / 100), "QSerialPort round trips");
-    onData_ = nullptr;
+    QObject::disconnect(connection);
   }
 
   void Receive(uint64_t total) override {
     StreamCheck check(total);
     LoopRun run;
-    onData_ = [&] {
-      qint64 n;
-      while ((n = port_.read(reinterpret_cast<char*>(buffer_), sizeof buffer_)) > 0)
-        check.Received(buffer_, static_cast<size_t>(n));
+    const QMetaObject::Connection connection = QObject::connect(&port_, &QSerialPort::readyRead, &port_, [&] {
+      const QByteArray data = port_.readAll();
+      check.Received(reinterpret_cast<const uint8_t*>(data.constData()), static_cast<size_t>(data.size()));
       if (check.Done()) run.Finish();
-    };
+    });
     run.Exec(std::chrono::seconds(120), "QSerialPort bulk receive");
-    onData_ = nullptr;
+    QObject::disconnect(connection);
   }
 
  private:
@@ -77,8 +70,6 @@ class QtSide final : public Side {
   }
 
   QSerialPort port_;
-  std::function<void()> onData_;
-  uint8_t buffer_[65536];
 };
 
 }  // namespace

@@ -749,9 +749,15 @@ class TComThread : public TThread {
  private:
   friend class TCustomComPort;
 
-  // Hands the events of the last wait to the port's handlers.
+  // Hands the events of the last wait to the port's handlers: queued to
+  // the user-interface thread (the thread goes on to its next wait, which
+  // returns no events before this batch has run), or run here.
   void Dispatch();
+  // Runs the batch in FBatchMask.
   void DoEventOnPort();
+  // The queued batch: DoEventOnPort (and the batches that came meanwhile,
+  // a few at most), then the device's events released.
+  void RunQueuedBatch();
   // The batch of a thread the port no longer runs: to the port while it
   // stays open, for the handlers set afterwards; dropped otherwise.
   void HandOver();
@@ -760,9 +766,11 @@ class TComThread : public TThread {
   const std::shared_ptr<TComThreadLink> FLink;
   const platform::SerialDevicePtr FDevice;
   const bool FSynchronizeEvents;
+  const std::function<void()> FQueuedBatch{[this] { RunQueuedBatch(); }};
   platform::Event FWaitEvent{false, false};  // auto-reset, starts clear
   platform::Overlapped FWaitOverlapped;
-  uint32_t FWaitMask = 0;
+  uint32_t FWaitMask = 0;   // the last wait's events
+  uint32_t FBatchMask = 0;  // the events of the batch handed on last
   // Set by the port when it stops the thread, before it changes the event
   // mask: a wait that begins afterwards ends at once (the wait record's
   // Abandon flag), so the thread never waits under a later mask.

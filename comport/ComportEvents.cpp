@@ -286,10 +286,42 @@ void TComThread::Dispatch() {
   // A batch whose mask is empty (the mask changed, or the device closed)
   // has nothing to hand over.
   if (FWaitMask == 0) return;
-  if (FSynchronizeEvents)
-    Synchronize(&TComThread::DoEventOnPort);
-  else
+  // The batch before has run: the device held this wait's events until
+  // then. A device that cannot hold them makes this wait for it.
+  WaitForQueued();
+  FBatchMask = FWaitMask;
+  if (!FSynchronizeEvents) {
     DoEventOnPort();
+    return;
+  }
+  // One hand-off: the batch is queued and this thread goes on to its next
+  // wait, which also covers the wait for this batch's end, so neither
+  // costs a wake-up of its own.
+  FDevice->HoldEvents();
+  try {
+    Queue(FQueuedBatch);
+  } catch (...) {
+    FDevice->ReleaseEvents();
+    throw;
+  }
+}
+
+void TComThread::RunQueuedBatch() {
+  struct Release {
+    platform::SerialDevice& device;
+    ~Release() { device.ReleaseEvents(); }
+  } release{*FDevice};
+  // Events that came while the batch ran (a reply that came quickly) run
+  // here at once, as the next batch would: no hand-off and no wake-up of
+  // this thread. A few at most, so a stream of input never keeps the
+  // user-interface thread from its other work.
+  constexpr int kBatchesAtOnce = 4;
+  for (int batch = 1;; ++batch) {
+    DoEventOnPort();
+    if (batch == kBatchesAtOnce || FLink->Port.load(std::memory_order_acquire) == nullptr) return;
+    FBatchMask = FDevice->TakeHeldEvents();
+    if (FBatchMask == 0) return;
+  }
 }
 
 void TComThread::DoEventOnPort() {
@@ -298,7 +330,7 @@ void TComThread::DoEventOnPort() {
     HandOver();
     return;
   }
-  port->FEventMask = FWaitMask;
+  port->FEventMask = FBatchMask;
   // On this thread the owner may close the port and free it as soon as a
   // handler's close has returned: the batch then ends untouched.
   port->DispatchEvents(FSynchronizeEvents ? nullptr : FLink.get());
@@ -306,7 +338,7 @@ void TComThread::DoEventOnPort() {
 
 void TComThread::HandOver() {
   const std::shared_ptr<TComOpenSession>& session = FLink->Session;
-  const uint32_t events = FWaitMask;
+  const uint32_t events = FBatchMask;
   auto hold = [&session, events] {
     if (TCustomComPort* port = session->Port.load(std::memory_order_acquire)) port->HoldEvents(events);
   };

@@ -21,6 +21,13 @@ std::mutex postMutex;
 TApplication* displayTarget = nullptr;
 QObject* callTarget = nullptr;
 
+// Counts the posted calls. The poster counts up before it posts and the
+// user-interface thread reads the count before it runs a call: that orders
+// the poster's writes before the call, also for race checkers that cannot
+// see the locking inside Qt's event queue, without a lock the poster may
+// still hold while the call is woken.
+std::atomic<unsigned> postedCalls{0};
+
 // The thread that created the TApplication or the call target. Kept after
 // they go, so that thread is still recognised as the user-interface thread.
 std::atomic<Qt::HANDLE> uiThread{nullptr};
@@ -46,11 +53,8 @@ class CallTarget final : public QObject {
 
  protected:
   bool event(QEvent* event) override {
-    // Calls are posted under postMutex; taking it once here orders the
-    // poster's writes before this thread reads the event, also for race
-    // checkers that cannot see the locking inside Qt's event queue.
-    { std::lock_guard lock(postMutex); }
     if (event->type() == TPostedCall::EventType()) {
+      static_cast<void>(postedCalls.load(std::memory_order_acquire));
       static_cast<TPostedCall*>(event)->Run();
       return true;
     }
@@ -185,6 +189,7 @@ bool TApplication::EnsureCallTarget() {
 bool TApplication::PostCall(std::unique_ptr<TPostedCall> call) {
   std::lock_guard lock(postMutex);
   if (callTarget == nullptr) return false;
+  postedCalls.fetch_add(1, std::memory_order_release);
   QCoreApplication::postEvent(callTarget, call.release());
   return true;
 }

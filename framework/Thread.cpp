@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "framework/Application.h"
+#include "framework/Guard.h"
 
 namespace {
 
@@ -86,6 +87,16 @@ class CallRecord {
     return std::move(error_);
   }
 
+  // The owning thread's queued call: noted when it is posted, waited for
+  // before the next call. A finished call has already counted the
+  // semaphore up, so that wait neither sleeps nor makes a system call.
+  void Queued() noexcept { queued_ = true; }
+  void WaitForQueued() noexcept {
+    if (!queued_) return;
+    queued_ = false;
+    Wait();
+  }
+
   // Event storage for the owning thread, or null when the call is too
   // large or both places are taken. Two places: the user-interface thread
   // frees an event after releasing its caller, whose next call may come
@@ -121,6 +132,7 @@ class CallRecord {
 
   sem_t done_;
   std::exception_ptr error_;
+  bool queued_ = false;  // owning thread only
   std::atomic<unsigned> state_{0};
   alignas(std::max_align_t) unsigned char storage_[kPlaces][kStorageSize];
 };
@@ -135,6 +147,7 @@ class ThreadRecord {
     if (record_ == nullptr) record_ = new CallRecord;
     return *record_;
   }
+  CallRecord* Find() const { return record_; }
 
  private:
   CallRecord* record_ = nullptr;
@@ -142,15 +155,22 @@ class ThreadRecord {
 
 thread_local ThreadRecord threadRecord;
 
-// One synchronized call, posted to the application object. The caller
-// waits on its record until the call has run, or until the event is
-// destroyed unrun because the application went away.
+// One synchronized or queued call, posted to the application object. The
+// caller waits on its record until the call has run, or until the event is
+// destroyed unrun because the application went away; a queued call's
+// caller only at its next call.
 class SynchronizedCall final : public TPostedCall {
  public:
-  SynchronizedCall(const std::function<void()>& fn, CallRecord& record) : fn_(fn), record_(record) {}
+  SynchronizedCall(const std::function<void()>& fn, CallRecord& record, bool queued)
+      : fn_(fn), record_(record), queued_(queued) {}
 
   ~SynchronizedCall() override {
     if (ran_) return;
+    if (queued_) {
+      // Nobody waits for its outcome.
+      record_.Finish(nullptr);
+      return;
+    }
     // Thrown, not copied: no temporary on this thread shares the message
     // with the exception the caller receives.
     std::exception_ptr error;
@@ -170,6 +190,10 @@ class SynchronizedCall final : public TPostedCall {
       error = std::current_exception();
     }
     ran_ = true;
+    if (queued_ && error) {
+      ReportException(std::move(error));
+      error = nullptr;
+    }
     record_.Finish(std::move(error));
   }
 
@@ -205,6 +229,7 @@ class SynchronizedCall final : public TPostedCall {
 
   const std::function<void()>& fn_;
   CallRecord& record_;
+  const bool queued_;
   bool ran_ = false;
 };
 
@@ -276,6 +301,8 @@ void TThread::Run() noexcept {
   } catch (...) {
     fatal = std::current_exception();
   }
+  // Whatever a queued call of this thread uses lives until it has run.
+  WaitForQueued();
   bool freeSelf;
   {
     std::lock_guard lock(mutex_);
@@ -357,6 +384,24 @@ void TThread::WaitFor() {
 
 bool TThread::IsUiThread() { return TApplication::OnUiThread(); }
 
+namespace {
+
+// Posts fn from a thread other than the user-interface thread.
+void Post(const std::function<void()>& fn, CallRecord& record, bool queued) {
+  // A queued call of this thread runs first, and runs alone.
+  record.WaitForQueued();
+  if (!TApplication::PostCall(std::unique_ptr<TPostedCall>(new SynchronizedCall(fn, record, queued)))) {
+    record.Wait();  // the call, destroyed unrun, has released the record: leave it clear
+    throw EThread("No application object to run a synchronized call");
+  }
+  // Ordered after the post: a WaitFor that is not counted yet finds the
+  // call when it looks at the posted calls.
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (Waits().uiWaiters.load(std::memory_order_seq_cst) > 0) NotifyWaiters();
+}
+
+}  // namespace
+
 bool TThread::PrepareSynchronize() { return TApplication::EnsureCallTarget(); }
 
 void TThread::Synchronize(const std::function<void()>& fn) {
@@ -365,13 +410,20 @@ void TThread::Synchronize(const std::function<void()>& fn) {
     return;
   }
   CallRecord& record = threadRecord.Get();
-  if (!TApplication::PostCall(std::unique_ptr<TPostedCall>(new SynchronizedCall(fn, record)))) {
-    record.Wait();  // the call, destroyed unrun, has released the record: leave it clear
-    throw EThread("No application object to run a synchronized call");
-  }
-  // Ordered after the post: a WaitFor that is not counted yet finds the
-  // call when it looks at the posted calls.
-  std::atomic_thread_fence(std::memory_order_seq_cst);
-  if (Waits().uiWaiters.load(std::memory_order_seq_cst) > 0) NotifyWaiters();
+  Post(fn, record, false);
   if (std::exception_ptr error = record.Wait()) std::rethrow_exception(error);
+}
+
+void TThread::Queue(const std::function<void()>& fn) {
+  if (IsUiThread()) {
+    fn();
+    return;
+  }
+  CallRecord& record = threadRecord.Get();
+  Post(fn, record, true);
+  record.Queued();
+}
+
+void TThread::WaitForQueued() {
+  if (CallRecord* record = threadRecord.Find()) record->WaitForQueued();
 }

@@ -101,6 +101,18 @@ class TThread {
   // there is no application object to run it, or when the application goes
   // away before it ran.
   static void Synchronize(const std::function<void()>& fn);
+  // Runs fn on the user-interface thread like Synchronize, but returns once
+  // the call is queued, so the caller sleeps only where it would anyway.
+  // fn must stay valid until it has run. A thread's calls still run one at
+  // a time and in order: its next Queue or Synchronize first waits until
+  // this call has run or was dropped (free when it has), and so does a
+  // TThread as it ends. An exception fn raises goes to the application's
+  // exception display. Raises EThread when there is no application object
+  // to run it.
+  static void Queue(const std::function<void()>& fn);
+  // Waits until the calling thread's queued call, if any, has run or was
+  // dropped.
+  static void WaitForQueued();
   // The same for a method of this thread object.
   template <class T>
   void Synchronize(void (T::*method)()) {

@@ -1,5 +1,8 @@
-// The platform's event object: a flag guarded by a mutex, with a condition
-// variable for the threads that wait on it.
+// The platform's event object: a flag with a mutex and a condition variable
+// for the threads that wait on it. Reading and clearing the flag take no
+// lock (the component does both on every transfer); setting it does, so a
+// waiter cannot miss it.
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -8,15 +11,15 @@
 namespace platform {
 
 struct Event::State {
-  mutable std::mutex mutex;
+  std::mutex mutex;
   std::condition_variable changed;
   bool manualReset = true;
-  bool set = false;
+  std::atomic<bool> set{false};
 };
 
 Event::Event(bool manualReset, bool initiallySet) : d(std::make_unique<State>()) {
   d->manualReset = manualReset;
-  d->set = initiallySet;
+  d->set.store(initiallySet, std::memory_order_relaxed);
 }
 
 Event::~Event() = default;
@@ -26,25 +29,19 @@ void Event::Set() {
   // as it returns. A manual-reset event releases every waiter; an auto-reset
   // one only the first that takes it, and the others sleep on.
   std::lock_guard lock(d->mutex);
-  d->set = true;
+  d->set.store(true, std::memory_order_release);
   d->changed.notify_all();
 }
 
-void Event::Reset() {
-  std::lock_guard lock(d->mutex);
-  d->set = false;
-}
+void Event::Reset() { d->set.store(false, std::memory_order_release); }
 
-bool Event::IsSet() const {
-  std::lock_guard lock(d->mutex);
-  return d->set;
-}
+bool Event::IsSet() const { return d->set.load(std::memory_order_acquire); }
 
 void Event::Wait() {
   std::unique_lock lock(d->mutex);
-  d->changed.wait(lock, [this] { return d->set; });
+  d->changed.wait(lock, [this] { return d->set.load(std::memory_order_acquire); });
   if (!d->manualReset)
-    d->set = false;
+    d->set.store(false, std::memory_order_relaxed);
 }
 
 }  // namespace platform

@@ -30,6 +30,7 @@
 
 #include <linux/serial.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -65,6 +66,9 @@ class LinuxSerialDevice final : public SerialDevice {
   bool SetCommMask(uint32_t mask) override;
   bool GetCommMask(uint32_t& mask) override;
   bool WaitCommEvent(uint32_t& eventMask, Overlapped& overlapped) override;
+  void HoldEvents() override;
+  void ReleaseEvents() override;
+  uint32_t TakeHeldEvents() override;
   bool ReadFile(void* buffer, uint32_t count, Overlapped& overlapped) override;
   bool WriteFile(const void* buffer, uint32_t count, Overlapped& overlapped) override;
   bool GetOverlappedResult(Overlapped& overlapped, uint32_t& transferred, bool wait) override;
@@ -179,8 +183,10 @@ class LinuxSerialDevice final : public SerialDevice {
   std::condition_variable helperWork_;       // work for the helper threads
   bool closed_ = false;
   bool hungUp_ = false;
+  std::atomic<bool> usable_{true};  // neither closed nor hung up; read without the lock
   int blockingCalls_ = 0;
   bool pollerActive_ = false;
+  bool pollerReads_ = false;  // the poller takes in input as it comes
   std::thread::id pollerThread_;
 
   // Configuration.
@@ -200,6 +206,7 @@ class LinuxSerialDevice final : public SerialDevice {
   uint32_t mask_ = 0;
   uint64_t maskGeneration_ = 0;
   uint32_t history_ = 0;  // events of the mask that occurred since the last wait
+  std::atomic<bool> eventsHeld_{false};  // HoldEvents: a wait returns no events
   uint32_t lineErrors_ = 0;
 
   // The emulated input queue.

@@ -193,6 +193,21 @@ class SerialDevice {
   virtual bool GetCommMask(uint32_t& mask) = 0;
   virtual bool WaitCommEvent(uint32_t& eventMask, Overlapped& overlapped) = 0;
 
+  // Holding events (beyond the Win32 model): after HoldEvents a blocking
+  // WaitCommEvent goes on with the driver's work but returns no events
+  // until ReleaseEvents; a mask change, a close or a hang-up still end it.
+  // A thread that hands a batch of events on without waiting for it holds
+  // the device's events while the batch runs, so the next batch never
+  // reports what the running one has made moot (bytes its handlers read).
+  // A device that does not hold returns events as they come; its caller
+  // then waits for the running batch before handing on the next.
+  virtual void HoldEvents() {}
+  virtual void ReleaseEvents() {}
+  // While held: takes the events that came meanwhile, as a wait would, and
+  // keeps holding; 0 when there are none. Lets the thread that ran a batch
+  // run the next one at once instead of handing it over again.
+  virtual uint32_t TakeHeldEvents() { return 0; }
+
   // Asynchronous transfers: true when finished at once (the count is in
   // overlapped.InternalHigh and the event is set), false with
   // kErrorIoPending when it goes on in the background; the device then sets

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs comport-bench: the serial component against QSerialPort on
-# one pseudo-terminal pair (round trip, bulk receive, idle wake-ups), in a
-# Release build in build/bench. Not part of the test suite.
+# one pseudo-terminal pair (round trip, the same through a socat relay, bulk
+# receive, idle wake-ups), in a Release build in build/bench. Not part of the
+# test suite.
 #
 # Usage: scripts/bench.sh [--quick] [--callgrind] [--syscalls] [--counts-only]
 #                         [comport-bench options...]

@@ -6,7 +6,7 @@ set -euo pipefail
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libudev-dev
                 googletest libgtest-dev libgmock-dev)
 run_packages=(xvfb xauth xdotool imagemagick openbox)
-bench_packages=(qt6-serialport-dev valgrind strace)
+bench_packages=(qt6-serialport-dev valgrind strace socat)
 
 packages=("${build_packages[@]}")
 case "${1:-build}" in

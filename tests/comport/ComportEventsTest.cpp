@@ -10,7 +10,10 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "ComportTestSupport.h"
 #include "framework/Application.h"
@@ -368,6 +371,56 @@ TEST(ComportOnPtyEvents, BytesFromTheFarEndReachOnRxCharOnTheUserInterfaceThread
   EXPECT_EQ(received, sent);
   EXPECT_TRUE(onUi);
   EXPECT_EQ(port.InputCount(), 0);
+}
+
+// Bytes that come while a batch runs and that its handler reads bring no
+// batch of their own: the next batch comes with the next bytes.
+TEST(ComportOnPtyEvents, BytesAHandlerReadsWhileItRunsBringNoFurtherBatch) {
+  Pty pty;
+  TComPort port;
+  std::vector<std::string> batches;
+  port.SetOnRxChar(TNotifyEvent::Bind([&](TObject*) {
+    std::string got = port.ReadString();
+    if (batches.empty()) {
+      // The event thread takes the next byte into the queue while this
+      // batch runs (the count holds what it has taken); then it is read.
+      pty.Send("b");
+      const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (port.InputCount() == 0 && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+      got += port.ReadString();
+    }
+    batches.push_back(got);
+  }));
+  port.SetDeviceName(pty.QPath());
+  port.Open();
+  pty.Send("a");
+  ASSERT_TRUE(WaitUntil([&] { return batches.size() == 1; }));
+  pty.Send("c");
+  ASSERT_TRUE(WaitUntil([&] { return batches.size() >= 2; }));
+  EXPECT_EQ(batches, (std::vector<std::string>{"ab", "c"}));
+}
+
+// Bytes that come while a batch runs and stay unread make the next batch,
+// which runs at once after it: before anything posted meanwhile.
+TEST(ComportOnPtyEvents, ABatchThatCameWhileOneRanFollowsAtOnce) {
+  Pty pty;
+  TComPort port;
+  std::vector<std::string> seen;
+  port.SetOnRxChar(TNotifyEvent::Bind([&](TObject*) {
+    seen.push_back(port.ReadString());
+    if (seen.size() == 1) {
+      QMetaObject::invokeMethod(
+          QCoreApplication::instance(), [&] { seen.push_back("posted"); }, Qt::QueuedConnection);
+      pty.Send("b");
+      const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (port.InputCount() == 0 && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+    }
+  }));
+  port.SetDeviceName(pty.QPath());
+  port.Open();
+  pty.Send("a");
+  ASSERT_TRUE(WaitUntil([&] { return seen.size() >= 3; }));
+  EXPECT_EQ(seen, (std::vector<std::string>{"a", "b", "posted"}));
 }
 
 TEST(ComportOnPtyEvents, EventsArriveWhileAModalBoxIsOpen) {

@@ -1,5 +1,5 @@
 // TThread: Synchronize onto the user-interface thread (also inside a
-// modal box, with exceptions carried back), free-on-terminate,
+// modal box, with exceptions carried back), queued calls, free-on-terminate,
 // termination, waiting, priorities.
 #include <gtest/gtest.h>
 
@@ -15,6 +15,8 @@
 #include <future>
 #include <sstream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "framework/Application.h"
 #include "framework/MessageBox.h"
@@ -45,6 +47,16 @@ class FnThread : public TThread {
 
 constexpr auto kLimit = std::chrono::seconds(10);
 
+// Collects what reaches the application's exception display.
+struct ShownErrors {
+  ShownErrors() {
+    Application->OnException =
+        TExceptionEvent::Bind([this](TObject*, const Exception& e) { messages.push_back(e.Message()); });
+  }
+  ~ShownErrors() { Application->OnException = nullptr; }
+  std::vector<std::string> messages;
+};
+
 TEST(ThreadTest, SynchronizeRunsOnTheUiThreadAndCarriesErrorsBack) {
   ASSERT_TRUE(TThread::IsUiThread());
   bool ranOnUi = false;
@@ -66,6 +78,32 @@ TEST(ThreadTest, SynchronizeRunsOnTheUiThreadAndCarriesErrorsBack) {
   EXPECT_TRUE(ranOnUi);
   EXPECT_EQ(caught, "Disk full/28");
   EXPECT_TRUE(ranAfterError);
+  EXPECT_EQ(worker.FatalException(), nullptr);
+}
+
+TEST(ThreadTest, QueuedCallsReturnAtOnceAndRunInOrderBeforeTheirThreadEnds) {
+  std::vector<std::string> ran;
+  std::promise<void> queued;
+  ShownErrors shown;
+  const std::function<void()> first = [&] { ran.push_back(TThread::IsUiThread() ? "first" : "off"); };
+  const std::function<void()> failing = [&] {
+    ran.push_back("failing");
+    throw Exception("queued call failed");
+  };
+  const std::function<void()> last = [&] { ran.push_back("last"); };
+  FnThread worker([&](FnThread&) {
+    TThread::Queue(first);
+    queued.set_value();  // while the event loop does not run
+    TThread::Queue(failing);  // waits for the first to run
+    TThread::Queue(last);
+    // The thread ends only after its last call has run.
+  });
+  worker.Start();
+  ASSERT_EQ(queued.get_future().wait_for(kLimit), std::future_status::ready);
+  EXPECT_TRUE(ran.empty());
+  worker.WaitFor();  // runs the worker's calls meanwhile
+  EXPECT_EQ(ran, (std::vector<std::string>{"first", "failing", "last"}));
+  EXPECT_EQ(shown.messages, std::vector<std::string>{"queued call failed"});
   EXPECT_EQ(worker.FatalException(), nullptr);
 }
 

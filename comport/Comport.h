@@ -191,8 +191,8 @@ using TBytes = std::vector<uint8_t>;
 //
 // A thread that the port stopped while staying open (its last line-event
 // handler went) may still hold a batch it took before: it hands that batch
-// to the port through the open's session, and the port passes it to the
-// thread it runs for the handlers set afterwards, through HeldEvents.
+// to the port through the open's session, and the port puts it back into
+// the device for the thread it runs for the handlers set afterwards.
 struct TComOpenSession {
   explicit TComOpenSession(TCustomComPort* port) : Port(port) {}
   // The port during one open; cleared on the user-interface thread when it
@@ -207,8 +207,6 @@ struct TComThreadLink {
   const std::shared_ptr<TComOpenSession> Session;
   std::mutex Mutex;
   TComThread* Thread = nullptr;  // guarded by Mutex
-  // Events the thread dispatches before its next wait.
-  std::atomic<uint32_t> HeldEvents{0};
 };
 
 // ---------------------------------------------------------------------------

@@ -141,10 +141,9 @@ void TCustomComPort::PassHeldEvents() {
   const uint32_t pass = FHeldEvents & mask;
   if (pass == 0) return;
   FHeldEvents &= ~pass;
-  FEventLink->HeldEvents.fetch_or(pass, std::memory_order_acq_rel);
-  // Setting the mask again ends the thread's wait; the events it has not
-  // waited for yet stay with the device.
-  Check(FDeviceHandle->SetCommMask(mask));
+  // Back to the device as events not yet waited for: the running thread's
+  // wait returns them whether it has begun already or begins later.
+  FDeviceHandle->PutBackEvents(pass);
 }
 
 // ---- the event thread's start and stop ----------------------------------------
@@ -181,8 +180,6 @@ void TCustomComPort::DestroyThread() {
       FEventLink->Thread->Terminate();
     }
   }
-  // Held events the thread has not taken up yet stay with the port.
-  FHeldEvents |= FEventLink->HeldEvents.exchange(0, std::memory_order_acq_rel);
   if (IsOpen()) FDeviceHandle->SetCommMask(0);
   // A dispatch of this thread still queued on the user-interface thread
   // finds no port and is dropped.
@@ -226,12 +223,6 @@ void TComThread::Execute() {
 // ---- one wait and its dispatch -------------------------------------------------
 
 void TCustomComPort::ThreadProc(TComThread& thread) {
-  // Events that a stopped thread of this port took come before the wait.
-  if (thread.FLink->HeldEvents.load(std::memory_order_relaxed) != 0) {
-    thread.FWaitMask = thread.FLink->HeldEvents.exchange(0, std::memory_order_acq_rel);
-    thread.Dispatch();
-    return;
-  }
   thread.FWaitMask = 0;
   thread.FWaitOverlapped = platform::Overlapped{};
   thread.FWaitOverlapped.hEvent = &thread.FWaitEvent;

@@ -53,8 +53,7 @@ class CallTarget final : public QObject {
 
  protected:
   bool event(QEvent* event) override {
-    if (event->type() == TPostedCall::EventType()) {
-      static_cast<void>(postedCalls.load(std::memory_order_acquire));
+    if (TPostedCall::Is(event)) {
       static_cast<TPostedCall*>(event)->Run();
       return true;
     }
@@ -85,6 +84,11 @@ void WriteToStderr(std::exception_ptr error) noexcept {
 }
 
 }  // namespace
+
+bool TPostedCall::Is(const QEvent* event) {
+  static_cast<void>(postedCalls.load(std::memory_order_acquire));
+  return event->type() == EventType();
+}
 
 QEvent::Type TPostedCall::EventType() {
   static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());

@@ -26,6 +26,11 @@ class TPostedCall : public QEvent {
   TPostedCall() : QEvent(EventType()) {}
   virtual void Run() noexcept = 0;
   static QEvent::Type EventType();
+  // True when 'event', delivered on the user-interface thread, is a posted
+  // call. Anything that looks at events there (a filter included) asks
+  // this first: it orders the poster's writes, which built the event in
+  // the poster's memory, before the event is read.
+  static bool Is(const QEvent* event);
 };
 
 // Replaces the standard display when assigned: receives the application and

@@ -535,6 +535,13 @@ void LinuxSerialDevice::ReleaseEvents() {
     ChangedLocked();
 }
 
+void LinuxSerialDevice::PutBackEvents(uint32_t events) {
+  Lock lock(mutex_);
+  const uint32_t history = history_;
+  NoteEventsLocked(events);
+  WakeForNewEventsLocked(history);
+}
+
 uint32_t LinuxSerialDevice::TakeHeldEvents() {
   Lock lock(mutex_);
   if (!eventsHeld_.load(std::memory_order_relaxed) || closed_ || hungUp_)

@@ -68,6 +68,7 @@ class LinuxSerialDevice final : public SerialDevice {
   bool WaitCommEvent(uint32_t& eventMask, Overlapped& overlapped) override;
   void HoldEvents() override;
   void ReleaseEvents() override;
+  void PutBackEvents(uint32_t events) override;
   uint32_t TakeHeldEvents() override;
   bool ReadFile(void* buffer, uint32_t count, Overlapped& overlapped) override;
   bool WriteFile(const void* buffer, uint32_t count, Overlapped& overlapped) override;

@@ -207,6 +207,11 @@ class SerialDevice {
   // keeps holding; 0 when there are none. Lets the thread that ran a batch
   // run the next one at once instead of handing it over again.
   virtual uint32_t TakeHeldEvents() { return 0; }
+  // Puts events back as not yet waited for (beyond the Win32 model), so the
+  // next wait returns them whenever it begins: a batch whose thread was
+  // stopped before it could run goes to the thread that follows. Events
+  // outside the current mask are dropped.
+  virtual void PutBackEvents(uint32_t events) = 0;
 
   // Asynchronous transfers: true when finished at once (the count is in
   // overlapped.InternalHigh and the event is set), false with

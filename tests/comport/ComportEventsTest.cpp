@@ -323,6 +323,28 @@ TEST(ComportEvents, ABatchQueuedWhenTheLastHandlerWentReachesTheHandlerSetAfterw
   }
 }
 
+// The batch handed over reaches the new thread also when that thread is
+// already on its way into its first wait: the hand-over cannot slip in
+// between its last look and its sleep.
+TEST(ComportEvents, AHandedOverBatchReachesANewThreadOnItsWayIntoItsWait) {
+  std::vector<std::string> calls;
+  FakePort f;
+  f.port.SetOnRxChar(Recording(calls, "first"));
+  f.port.Open();
+  BeforeQueuedCall replacing([&] {
+    f.port.SetOnRxChar(nullptr);
+    f.device->PauseNextWait();
+    f.port.SetOnRxChar(Recording(calls, "second"));
+    f.device->AwaitPausedWait();  // the new thread, inside its wait call
+  });
+  f.device->AwaitWaiter();
+  f.device->Receive("x");
+  ASSERT_TRUE(WaitUntil([&] { return replacing.Ran(); }));
+  f.device->ResumeWait();  // the old thread's batch has been handed over by now
+  EXPECT_TRUE(WaitUntil([&] { return !calls.empty(); }));
+  EXPECT_EQ(calls, std::vector<std::string>{"second"});
+}
+
 // A thread stopped on its way into its next wait never waits under the mask
 // of the handler set afterwards, where it would take the next batch.
 TEST(ComportEvents, AThreadStoppedOnItsWayIntoAWaitDoesNotWaitUnderTheNextMask) {

@@ -174,7 +174,7 @@ class BeforeQueuedCall : public QObject {
 
  protected:
   bool eventFilter(QObject*, QEvent* event) override {
-    if (!ran_ && event->type() == TPostedCall::EventType()) {
+    if (!ran_ && TPostedCall::Is(event)) {
       ran_ = true;
       action_();
     }

@@ -137,7 +137,7 @@ TEST(ThreadTest, SynchronizeRunsInsideAModalBox) {
 // Swallows every synchronized call before it can run, as happens to the
 // calls still queued when the application object goes away.
 struct CallSwallower : QObject {
-  bool eventFilter(QObject*, QEvent* event) override { return event->type() == TPostedCall::EventType(); }
+  bool eventFilter(QObject*, QEvent* event) override { return TPostedCall::Is(event); }
 };
 
 TEST(ThreadTest, SynchronizeFailsInsteadOfBlockingWhenTheCallCannotRun) {

@@ -577,6 +577,11 @@ class FakeSerialDevice : public platform::SerialDevice {
     return false;
   }
 
+  void PutBackEvents(uint32_t events) override {
+    std::lock_guard lock(m_);
+    RaiseLocked(events & mask_);
+  }
+
   void RaiseLocked(uint32_t events) {
     if (closed_)
       return;

@@ -298,51 +298,41 @@ TEST(ComportEvents, ABatchStillQueuedWhenThePortClosesOrGoesIsDropped) {
 }
 
 // A batch whose dispatch was queued when the last handler went reaches the
-// handler set afterwards, whether that comes before the dispatch runs or
-// after it.
+// handler set afterwards: set before the dispatch runs (also while the new
+// thread is already on its way into its first wait, so the hand-over cannot
+// slip in between its last look and its sleep), or set after it ran.
 TEST(ComportEvents, ABatchQueuedWhenTheLastHandlerWentReachesTheHandlerSetAfterwards) {
-  for (const bool setBeforeItRuns : {true, false}) {
-    SCOPED_TRACE(setBeforeItRuns ? "set before the dispatch runs" : "set after it ran");
+  enum class When { BeforeItRuns, BeforeItRunsWithTheNewThreadEnteringItsWait, AfterItRan };
+  const std::pair<When, const char*> cases[] = {
+      {When::BeforeItRuns, "set before the dispatch runs"},
+      {When::BeforeItRunsWithTheNewThreadEnteringItsWait, "set before, the new thread entering its wait"},
+      {When::AfterItRan, "set after it ran"},
+  };
+  for (const auto& [when, name] : cases) {
+    SCOPED_TRACE(name);
     std::vector<std::string> calls;
     FakePort f;
     f.port.SetOnRxChar(Recording(calls, "first"));
     f.port.Open();
+    const bool paused = when == When::BeforeItRunsWithTheNewThreadEnteringItsWait;
     BeforeQueuedCall replacing([&] {
       f.port.SetOnRxChar(nullptr);
-      if (setBeforeItRuns) f.port.SetOnRxChar(Recording(calls, "second"));
+      if (when == When::AfterItRan) return;
+      if (paused) f.device->PauseNextWait();
+      f.port.SetOnRxChar(Recording(calls, "second"));
+      if (paused) f.device->AwaitPausedWait();  // the new thread, inside its wait call
     });
     f.device->AwaitWaiter();
     f.device->Receive("x");
     ASSERT_TRUE(WaitUntil([&] { return replacing.Ran(); }));
-    if (!setBeforeItRuns) {
+    if (paused) f.device->ResumeWait();  // the old thread's batch has been handed over by now
+    if (when == When::AfterItRan) {
       ASSERT_TRUE(ThreadGone(f.device, 2));  // its dispatch ran while no handler was set
       f.port.SetOnRxChar(Recording(calls, "second"));
     }
     EXPECT_TRUE(WaitUntil([&] { return !calls.empty(); }));
     EXPECT_EQ(calls, std::vector<std::string>{"second"});
   }
-}
-
-// The batch handed over reaches the new thread also when that thread is
-// already on its way into its first wait: the hand-over cannot slip in
-// between its last look and its sleep.
-TEST(ComportEvents, AHandedOverBatchReachesANewThreadOnItsWayIntoItsWait) {
-  std::vector<std::string> calls;
-  FakePort f;
-  f.port.SetOnRxChar(Recording(calls, "first"));
-  f.port.Open();
-  BeforeQueuedCall replacing([&] {
-    f.port.SetOnRxChar(nullptr);
-    f.device->PauseNextWait();
-    f.port.SetOnRxChar(Recording(calls, "second"));
-    f.device->AwaitPausedWait();  // the new thread, inside its wait call
-  });
-  f.device->AwaitWaiter();
-  f.device->Receive("x");
-  ASSERT_TRUE(WaitUntil([&] { return replacing.Ran(); }));
-  f.device->ResumeWait();  // the old thread's batch has been handed over by now
-  EXPECT_TRUE(WaitUntil([&] { return !calls.empty(); }));
-  EXPECT_EQ(calls, std::vector<std::string>{"second"});
 }
 
 // A thread stopped on its way into its next wait never waits under the mask

@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -124,10 +125,17 @@ enum TLineError {
 Q_DECLARE_FLAGS(TLineErrors, TLineError)
 Q_FLAG_NS(TLineErrors)
 
+// The modem input lines. TModemStatus is a set: the member of ordinal i is
+// bit i.
+enum TModemStatusValue { msCTS = 0x01, msDSR = 0x02, msRing = 0x04, msRLSD = 0x08 };
+Q_DECLARE_FLAGS(TModemStatus, TModemStatusValue)
+Q_FLAG_NS(TModemStatus)
+
 }  // namespace ComPortTypes
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(ComPortTypes::TOptions)
 Q_DECLARE_OPERATORS_FOR_FLAGS(ComPortTypes::TLineErrors)
+Q_DECLARE_OPERATORS_FOR_FLAGS(ComPortTypes::TModemStatus)
 
 using ComPortTypes::TBaudRate;
 using enum ComPortTypes::TBaudRate;
@@ -153,6 +161,9 @@ using enum ComPortTypes::TComAction;
 using ComPortTypes::TLineError;
 using ComPortTypes::TLineErrors;
 using enum ComPortTypes::TLineError;
+using ComPortTypes::TModemStatus;
+using ComPortTypes::TModemStatusValue;
+using enum ComPortTypes::TModemStatusValue;
 
 // ---------------------------------------------------------------------------
 // The component's one exception type: a message and the platform's error
@@ -176,6 +187,11 @@ DECLARE_EVENT_TYPE(TComErrorEvent)
 DECLARE_EVENT_TYPE(TOpenCloseEvent)
 DECLARE_EVENT_TYPE(TLineErrorEvent)
 DECLARE_EVENT_TYPE(TReadWriteEvent)
+// A device arrived or was removed: a port name for ports, the device path
+// for other devices. Both events have this one type.
+using TDeviceArrivalEvent = TEvent<void(TObject* Sender, const QString& DeviceName)>;
+using TDeviceRemovedEvent = TDeviceArrivalEvent;
+DECLARE_EVENT_TYPE(TDeviceArrivalEvent)
 
 // The component's growable byte array.
 using TBytes = std::vector<uint8_t>;
@@ -519,6 +535,60 @@ class TCustomComPort : public TComponent {
   // Fetches and clears them without reporting.
   void ClearLineErrors();
 
+  // ---- line and modem control (ComportControl.cpp) -----------------------
+  // Each is one driver call on the open device, through Check; none
+  // changes a stored setting. A closed port raises "Can't perform this
+  // operation on a closed port" first.
+  void TransmitChar(char ch);  // sent ahead of the output still queued
+  void SetBreak();
+  void ClearBreak();
+  void SetDTR();
+  void ClearDTR();
+  void SetRTS();
+  void ClearRTS();
+  void SetXOn();   // transmission goes on as if XON had come
+  void SetXOff();  // transmission stops as if XOFF had come
+  void ResetDevice();
+  // The modem input lines that are on; the empty set at design time.
+  TModemStatus GetModemStatus();
+  TModemStatus ModemStatus() { return GetModemStatus(); }
+  // DeviceName without the device-namespace prefix "/dev/" at its start.
+  QString ShortDeviceName() const;
+
+  // ---- configuration dialogs (ComportConfigDialog.cpp) -------------------
+  // The system's serial configuration dialog on the device's default
+  // configuration with the component's settings put in; confirmed, the
+  // edited values become the settings (applied at once to an open port).
+  // True when the user confirmed.
+  bool ConfigDialog();
+  // The same dialog on the device's default configuration alone;
+  // confirmed, the edited configuration is stored as the default. The
+  // component is not changed.
+  bool DefaultConfigDialog();
+
+  // ---- device lists (ComportDeviceLists.cpp) and notices (ComportDeviceNotices.cpp)
+  // Each appends to 'list' (nothing is cleared, sorted or merged), in the
+  // order the system gives; a source that cannot be read adds nothing.
+  void EnumDevices(QStringList& list) const;                 // device nodes
+  void EnumComDevices(QStringList& list) const;              // serial ports, links included
+  void EnumComDevicesFromRegistry(QStringList& list) const;  // ports drivers registered
+  void EnumComFriendlyNames(QStringList& list) const;        // "<description> (<name>)"
+  // Where the lists and the notices look: the system's /sys and /dev
+  // unless replaced (tests point them at built trees).
+  void SetDeviceRoots(const QString& sysRoot, const QString& devRoot);
+
+  // Device arrival and removal, on the user-interface thread. Setting a
+  // handler with another method than the current one starts the
+  // notification while either handler is set, and stops it once neither is.
+  TDeviceArrivalEvent OnDeviceArrival() const { return FOnDeviceArrival; }
+  void SetOnDeviceArrival(const TDeviceArrivalEvent& handler);
+  TDeviceRemovedEvent OnDeviceRemoved() const { return FOnDeviceRemoved; }
+  void SetOnDeviceRemoved(const TDeviceRemovedEvent& handler);
+  // True when registered (also when it already was).
+  bool StartNotification();
+  // True when nothing was registered or the system took the unregistration.
+  bool StopNotification();
+
   // ---- data transfer -----------------------------------------------------
   // One transfer of 'length' bytes. With 'wait' the call returns once it
   // has ended; without it a read returns once issued (the buffer must stay
@@ -626,6 +696,8 @@ class TCustomComPort : public TComponent {
   friend class TComThread;
 
   void Purge(uint32_t flags);
+  // One escape function of the driver on the open device.
+  void Escape(uint32_t function);
 
   // One wait of the event thread and, when events came, one dispatch. Works
   // only on what the thread owns: the port may be gone meanwhile.
@@ -692,6 +764,10 @@ class TCustomComPort : public TComponent {
       FOnRx80PercFull, FOnRxChar, FOnRxFlag, FOnTxEmpty;
   TLineErrorEvent FOnLineError;
   TReadWriteEvent FBeforeRead, FAfterRead, FBeforeWrite, FAfterWrite;
+  TDeviceArrivalEvent FOnDeviceArrival;
+  TDeviceRemovedEvent FOnDeviceRemoved;
+  QString FSysRoot = QStringLiteral("/sys");
+  QString FDevRoot = QStringLiteral("/dev");
 
  protected:
   // The length of a write of 'size' bytes; raises a clear EComError when
@@ -817,6 +893,9 @@ class TComPort : public TCustomComPort {
   Q_PROPERTY(TReadWriteEvent AfterRead READ AfterRead WRITE SetAfterRead)
   Q_PROPERTY(TReadWriteEvent BeforeWrite READ BeforeWrite WRITE SetBeforeWrite)
   Q_PROPERTY(TReadWriteEvent AfterWrite READ AfterWrite WRITE SetAfterWrite)
+  Q_PROPERTY(ComPortTypes::TModemStatus ModemStatus READ ModemStatus STORED false)
+  Q_PROPERTY(TDeviceArrivalEvent OnDeviceArrival READ OnDeviceArrival WRITE SetOnDeviceArrival)
+  Q_PROPERTY(TDeviceRemovedEvent OnDeviceRemoved READ OnDeviceRemoved WRITE SetOnDeviceRemoved)
   Q_CLASSINFO("Stored:CustomBaudRate", "StoreCustomBaudRate")
   Q_CLASSINFO("Default:BaudRate", "brDefault")
   Q_CLASSINFO("Default:DataBits", "dbDefault")

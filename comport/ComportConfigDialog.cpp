@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "comport/Comport.h"
-#include "framework/CommConfigDialog.h"
+#include "comport/CommConfigDialog.h"
 #include "platform/CommConfig.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "framework/CommConfigDialog.h"
+#include "comport/CommConfigDialog.h"
 
 // What a dialog showed when it came up.
 struct SeenDialog {

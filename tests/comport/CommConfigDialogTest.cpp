@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <cstring>
 
-#include "framework/CommConfigDialog.h"
+#include "comport/CommConfigDialog.h"
 #include "support/DialogAnswerer.h"
 
 namespace {

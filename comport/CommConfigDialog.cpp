@@ -1,4 +1,4 @@
-#include "framework/CommConfigDialog.h"
+#include "comport/CommConfigDialog.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -29,6 +29,11 @@ bool TCustomComPort::ConfigDialog() {
   CopyDCB(config.dcb, true);
   if (!CommConfigDialog(name, nullptr, config)) return false;
   CopyDCB(config.dcb, false);
+  // The confirmed rate is the rate in effect afterwards. The custom-rate
+  // setter changes nothing when the rate equals the stored custom rate, so
+  // a listed rate selected beside that stored rate would otherwise stay and
+  // the user's choice be lost.
+  if (CustomBaudRate() != static_cast<qint32>(config.dcb.BaudRate)) FBaudRate = brCustom;
   SetComDCB();
   return true;
 }

@@ -197,6 +197,17 @@ TEST_F(ComportConfigDialog, ConfirmedOnAnOpenPortTheDeviceChangesAtOnce) {
   EXPECT_EQ(ReadTerminal(pty.Slave()).outputSpeed, 250000u);
 }
 
+// A rate chosen in the dialog that equals the stored custom rate while a
+// listed rate is selected still becomes the rate in effect.
+TEST_F(ComportConfigDialog, AConfirmedRateEqualToTheStoredCustomRateTakesEffect) {
+  port.SetCustomBaudRate(250000);
+  port.SetBaudRate(br9600);
+  DialogAnswerer answerer(DialogAnswerer::Answer({{"baudRate", "250000"}}));
+  EXPECT_TRUE(port.ConfigDialog());
+  EXPECT_EQ(port.BaudRate(), brCustom);
+  EXPECT_EQ(port.CustomBaudRate(), 250000);
+}
+
 // Cancelled after every field was changed: nothing changes, neither the
 // settings nor an open device nor the stored default.
 TEST_F(ComportConfigDialog, CancelledNothingChanges) {

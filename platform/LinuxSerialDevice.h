@@ -55,6 +55,7 @@ class LinuxSerialDevice final : public SerialDevice {
   LinuxSerialDevice(const LinuxSerialDevice&) = delete;
   LinuxSerialDevice& operator=(const LinuxSerialDevice&) = delete;
 
+  // LinuxSerialDeviceOpen.cpp: closing, configuration, purge and flush.
   void Close() override;
   bool GetCommState(DCB& dcb) override;
   bool SetCommState(const DCB& dcb) override;
@@ -63,6 +64,8 @@ class LinuxSerialDevice final : public SerialDevice {
   bool SetCommTimeouts(const COMMTIMEOUTS& timeouts) override;
   bool PurgeComm(uint32_t flags) override;
   bool FlushFileBuffers() override;
+
+  // LinuxSerialDevicePoller.cpp: the event mask, waits and held events.
   bool SetCommMask(uint32_t mask) override;
   bool GetCommMask(uint32_t& mask) override;
   bool WaitCommEvent(uint32_t& eventMask, Overlapped& overlapped) override;
@@ -70,9 +73,13 @@ class LinuxSerialDevice final : public SerialDevice {
   void ReleaseEvents() override;
   void PutBackEvents(uint32_t events) override;
   uint32_t TakeHeldEvents() override;
+
+  // LinuxSerialDeviceTransfer.cpp: reads and writes.
   bool ReadFile(void* buffer, uint32_t count, Overlapped& overlapped) override;
   bool WriteFile(const void* buffer, uint32_t count, Overlapped& overlapped) override;
   bool GetOverlappedResult(Overlapped& overlapped, uint32_t& transferred, bool wait) override;
+
+  // LinuxSerialDeviceLines.cpp: line errors, line control, modem lines.
   bool ClearCommError(uint32_t& errors, COMSTAT* status) override;
   bool TransmitCommChar(char c) override;
   bool SetCommBreak() override;
@@ -128,27 +135,36 @@ class LinuxSerialDevice final : public SerialDevice {
   LinuxSerialDevice(int fd, int wakeFd);
 
   // Calls that block without the mutex are counted, so Close can wait for
-  // them to leave the descriptor.
+  // them to leave the descriptor (LinuxSerialDeviceInternal.h).
   class BlockingCall;
 
+  // LinuxSerialDeviceOpen.cpp: the device's state, and the translation
+  // between the device control block and the terminal.
   bool Fail(int code) const;
   // False with the last error set (EBADF closed, EIO hung up) when the
   // device cannot be used.
   bool UsableLocked() const;
-
-  // Translation between the device control block and the terminal.
   static bool ValidateDcb(const DCB& dcb);
   static LineSettings LineOfDcb(const DCB& dcb);
   DCB DcbOfLineLocked(const LineSettings& line) const;
   bool ApplyModemLinesLocked(const DCB& dcb);
+  void StopHelpers(Lock& lock);
 
-  // Driver emulation, all with the mutex held.
+  // LinuxSerialDevicePoller.cpp: driver emulation, all with the mutex held.
   void WaitLocked(Lock& lock, const std::function<bool()>& done);
   void PollOnceLocked(Lock& lock);
   void ReceiveLocked();
   void NoteEventsLocked(uint32_t events) { history_ |= events & mask_; }
-  void UpdateCountersLocked();
   void HangUpLocked();
+  uint32_t QueueCapacityLocked() const;
+  size_t QueuedLocked() const { return input_.Size(); }
+  void TakeLocked(char* to, size_t n);
+  void ChangedLocked();  // wakes the poller and the waiting threads
+  void WakeForNewEventsLocked(uint32_t historyBefore);
+  void Kick();
+
+  // LinuxSerialDeviceTransfer.cpp: transfers in flight, their time limits,
+  // and the helper threads for work nobody waits on.
   void StartReadLocked(Transfer& t) const;
   void StartWriteLocked(Transfer& t) const;
   bool HasTransfersLocked() const { return !reads_.empty() || !writes_.empty(); }
@@ -160,21 +176,16 @@ class LinuxSerialDevice final : public SerialDevice {
   void WriteDrainedLocked();
   bool IsQueuedLocked(const Overlapped& overlapped) const;
   int PollTimeoutLocked() const;  // -1 when nothing has a time limit
-  uint32_t QueueCapacityLocked() const;
-  size_t QueuedLocked() const { return input_.Size(); }
-  void TakeLocked(char* to, size_t n);
-  void ChangedLocked();  // wakes the poller and the waiting threads
-  void WakeForNewEventsLocked(uint32_t historyBefore);
-  void Kick();
-
-  // Helper threads for work nobody waits on.
   void EnsureTransferHelperLocked();
   void TransferHelperMain();
   void EnsureDrainHelperLocked();
   void DrainHelperMain();
+
+  // LinuxSerialDeviceLines.cpp: the driver's counters and the modem-line
+  // helper thread.
+  void UpdateCountersLocked();
   void EnsureModemHelperLocked();
   void ModemHelperMain();
-  void StopHelpers(Lock& lock);
 
   int fd_;
   int wakeFd_;

@@ -167,12 +167,14 @@ class LinuxSerialDevice final : public SerialDevice {
   // and the helper threads for work nobody waits on.
   void StartReadLocked(Transfer& t) const;
   void StartWriteLocked(Transfer& t) const;
-  bool HasTransfersLocked() const { return !reads_.empty() || !writes_.empty(); }
+  // Output kept back counts: the character sent ahead is one.
+  bool HasTransfersLocked() const { return !reads_.empty() || !writes_.empty() || aheadChar_.has_value(); }
   void ServeReadsLocked();
   void ServeWritesLocked();
   void ExpireLocked(Clock::time_point now);
   void EndTransferLocked(std::vector<Transfer>& queue, std::vector<Transfer>::iterator it, int code);
   void EndAllLocked(std::vector<Transfer>& queue, int code);
+  int SendAheadCharLocked();
   void WriteDrainedLocked();
   bool IsQueuedLocked(const Overlapped& overlapped) const;
   int PollTimeoutLocked() const;  // -1 when nothing has a time limit
@@ -228,6 +230,9 @@ class LinuxSerialDevice final : public SerialDevice {
   // transfer to the next: issuing one allocates nothing.
   std::vector<Transfer> reads_;
   std::vector<Transfer> writes_;
+  // TransmitCommChar's character while the kernel has no room for it: it
+  // goes out before the rest of the writes.
+  std::optional<char> aheadChar_;
 
   std::thread transferHelper_;
   std::thread drainHelper_;

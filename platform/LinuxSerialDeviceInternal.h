@@ -19,7 +19,10 @@ inline constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
 inline bool IsGone(int code) { return IsDeviceGone(code); }
 
 // Modem-line ioctls fail like this on devices that have no modem lines
-// (pseudo-terminals).
+// (pseudo-terminals). The DTR and RTS settings of a device control block
+// pass over them, so such a device can still be configured, and its status
+// reads as all lines off; an explicit order to raise or drop a line fails
+// with the code, since nothing was done.
 inline bool HasNoModemLines(int code) { return code == ENOTTY || code == EINVAL; }
 
 // A modem-line change is waited for in TIOCMIWAIT, which only a signal can

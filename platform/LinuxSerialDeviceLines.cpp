@@ -83,6 +83,8 @@ bool LinuxSerialDevice::ClearCommError(uint32_t& errors, COMSTAT* status) {
     uint64_t unsent = static_cast<uint64_t>(std::max(kernelOut, 0));
     for (const Transfer& t : writes_)
       unsent += t.count - t.done;
+    if (aheadChar_)
+      ++unsent;
     const uint64_t received = QueuedLocked() + static_cast<uint64_t>(std::max(kernelIn, 0));
     status->cbInQue = static_cast<uint32_t>(std::min<uint64_t>(received, kMaxDword));
     status->cbOutQue = static_cast<uint32_t>(std::min<uint64_t>(unsent, kMaxDword));
@@ -94,21 +96,28 @@ bool LinuxSerialDevice::ClearCommError(uint32_t& errors, COMSTAT* status) {
 
 // ---- line control --------------------------------------------------------
 
+// The character goes out ahead of the writes still queued here, as the
+// driver's immediate character does. When the kernel has no room for it now
+// (its buffer full, or output stopped by flow control), it is kept and
+// sent first when room comes; the call does not wait. Like the driver, the
+// device keeps one such character: a second one before the first has gone
+// out is refused with EBUSY.
 bool LinuxSerialDevice::TransmitCommChar(char c) {
   Lock lock(mutex_);
   if (!UsableLocked())
     return false;
-  for (;;) {
-    const ssize_t n = ::write(fd_, &c, 1);
-    if (n == 1)
-      return true;
-    const int error = n < 0 ? errno : EAGAIN;
-    if (error == EINTR)
-      continue;
-    if (IsGone(error))
-      HangUpLocked();
-    return Fail(error);
+  if (aheadChar_)
+    return Fail(EBUSY);
+  aheadChar_ = c;
+  const uint32_t history = history_;
+  const int error = SendAheadCharLocked();
+  if (error == EAGAIN) {
+    EnsureTransferHelperLocked();
+    ChangedLocked();  // the poller waits for room
+    return true;
   }
+  WakeForNewEventsLocked(history);  // EV_TXEMPTY
+  return error == 0 ? true : Fail(error);
 }
 
 bool LinuxSerialDevice::SetCommBreak() { return EscapeCommFunction(SETBREAK); }
@@ -118,6 +127,7 @@ bool LinuxSerialDevice::EscapeCommFunction(uint32_t function) {
   Lock lock(mutex_);
   if (!UsableLocked())
     return false;
+  // A device without modem lines fails SETDTR to CLRRTS with ENOTTY.
   int result = 0;
   int line = 0;
   switch (function) {
@@ -132,7 +142,7 @@ bool LinuxSerialDevice::EscapeCommFunction(uint32_t function) {
     case CLRBREAK: result = ::ioctl(fd_, TIOCCBRK); break;
     default: return Fail(EINVAL);
   }
-  if (result == 0 || (line != 0 && HasNoModemLines(errno)))
+  if (result == 0)
     return true;
   const int error = errno;
   if (IsGone(error))

@@ -105,8 +105,9 @@ void LinuxSerialDevice::Close() {
   usable_.store(false, std::memory_order_release);
   // Output that can no longer be waited for is dropped, so neither a drain
   // in progress nor the kernel's close waits for it.
-  if (!writes_.empty() || draining_ || drainRequested_)
+  if (!writes_.empty() || aheadChar_ || draining_ || drainRequested_)
     ::tcflush(fd_, TCOFLUSH);
+  aheadChar_.reset();
   EndAllLocked(reads_, ECANCELED);
   EndAllLocked(writes_, ECANCELED);
   Kick();
@@ -347,8 +348,11 @@ bool LinuxSerialDevice::PurgeComm(uint32_t flags) {
     EndAllLocked(writes_, ECANCELED);
   if (flags & PURGE_RXABORT)
     EndAllLocked(reads_, ECANCELED);
-  if ((flags & PURGE_TXCLEAR) && ::tcflush(fd_, TCOFLUSH) != 0)
-    return Fail(errno);
+  if (flags & PURGE_TXCLEAR) {
+    aheadChar_.reset();
+    if (::tcflush(fd_, TCOFLUSH) != 0)
+      return Fail(errno);
+  }
   if (flags & PURGE_RXCLEAR) {
     if (::tcflush(fd_, TCIFLUSH) != 0)
       return Fail(errno);
@@ -364,7 +368,7 @@ bool LinuxSerialDevice::FlushFileBuffers() {
     return false;
   BlockingCall call(*this);
   // First the writes still queued here, then the kernel's output queue.
-  WaitLocked(lock, [this] { return writes_.empty() || closed_ || hungUp_; });
+  WaitLocked(lock, [this] { return (writes_.empty() && !aheadChar_) || closed_ || hungUp_; });
   if (!UsableLocked())
     return false;
   draining_ = true;

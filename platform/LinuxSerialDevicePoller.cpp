@@ -156,7 +156,7 @@ void LinuxSerialDevice::PollOnceLocked(Lock& lock) {
   pollerReads_ = QueuedLocked() < QueueCapacityLocked();
   if (pollerReads_)
     fds[0].events |= POLLIN;  // a full queue leaves input in the kernel
-  if (!writes_.empty())
+  if (!writes_.empty() || aheadChar_)
     fds[0].events |= POLLOUT;
   const int timeout = PollTimeoutLocked();
 
@@ -247,6 +247,7 @@ void LinuxSerialDevice::HangUpLocked() {
     return;
   hungUp_ = true;
   usable_.store(false, std::memory_order_release);
+  aheadChar_.reset();
   EndAllLocked(reads_, EIO);
   EndAllLocked(writes_, EIO);
   ChangedLocked();

@@ -143,6 +143,8 @@ void LinuxSerialDevice::ServeReadsLocked() {
 }
 
 void LinuxSerialDevice::ServeWritesLocked() {
+  if (aheadChar_ && SendAheadCharLocked() == EAGAIN)
+    return;  // it goes first; the writes after it wait with it
   while (!writes_.empty() && !hungUp_) {
     Transfer& t = writes_.front();
     if (!t.started)
@@ -173,6 +175,32 @@ void LinuxSerialDevice::ServeWritesLocked() {
     if (writes_.empty())
       WriteDrainedLocked();
   }
+}
+
+// Hands TransmitCommChar's character to the kernel: 0 when it went out (or
+// none was kept), EAGAIN while the kernel has no room (it stays kept), the
+// error code when the write failed (it is dropped).
+int LinuxSerialDevice::SendAheadCharLocked() {
+  if (!aheadChar_)
+    return 0;
+  for (;;) {
+    const ssize_t n = ::write(fd_, &*aheadChar_, 1);
+    if (n == 1)
+      break;
+    const int error = n < 0 ? errno : EAGAIN;
+    if (error == EINTR)
+      continue;
+    if (error == EAGAIN)
+      return EAGAIN;
+    aheadChar_.reset();
+    if (IsGone(error))
+      HangUpLocked();
+    return error;
+  }
+  aheadChar_.reset();
+  if (writes_.empty())
+    WriteDrainedLocked();
+  return 0;
 }
 
 // All queued writes are in the kernel. EV_TXEMPTY when its output queue is
@@ -300,7 +328,7 @@ void LinuxSerialDevice::DrainHelperMain() {
     draining_ = false;
     if (stopHelpers_)
       return;
-    if (result == 0 && writes_.empty()) {
+    if (result == 0 && writes_.empty() && !aheadChar_) {
       NoteEventsLocked(EV_TXEMPTY);
       ChangedLocked();
     } else if (result != 0 && IsGone(error)) {

@@ -17,8 +17,9 @@
 // queue, event character, 80 % fill, pending reads served, line errors
 // from TIOCGICOUNT). A full queue leaves the input in the kernel; a read
 // that makes room wakes the poller to take it in. Other waiting threads
-// sleep on a condition variable meanwhile. Helper threads exist only for work nobody waits on: a
-// transfer still pending after a non-waiting call, the output drain behind
+// sleep on a condition variable meanwhile. Helper threads exist only for
+// work nobody waits on: a transfer still pending after a non-waiting call
+// (or a character sent ahead that waits for room), the output drain behind
 // EV_TXEMPTY on devices with a hardware queue, and TIOCMIWAIT for modem
 // line events on devices that have modem lines. An open, idle port makes
 // no wake-ups: nothing runs on a timer.

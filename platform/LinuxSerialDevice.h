@@ -17,8 +17,9 @@
 // queue, event character, 80 % fill, pending reads served, line errors
 // from TIOCGICOUNT). A full queue leaves the input in the kernel; a read
 // that makes room wakes the poller to take it in. Other waiting threads
-// sleep on a condition variable meanwhile. Helper threads exist only for work nobody waits on: a
-// transfer still pending after a non-waiting call, the output drain behind
+// sleep on a condition variable meanwhile. Helper threads exist only for
+// work nobody waits on: a transfer still pending after a non-waiting call
+// (or a character sent ahead that waits for room), the output drain behind
 // EV_TXEMPTY on devices with a hardware queue, and TIOCMIWAIT for modem
 // line events on devices that have modem lines. An open, idle port makes
 // no wake-ups: nothing runs on a timer.
@@ -55,6 +56,7 @@ class LinuxSerialDevice final : public SerialDevice {
   LinuxSerialDevice(const LinuxSerialDevice&) = delete;
   LinuxSerialDevice& operator=(const LinuxSerialDevice&) = delete;
 
+  // LinuxSerialDeviceOpen.cpp: closing, configuration, purge and flush.
   void Close() override;
   bool GetCommState(DCB& dcb) override;
   bool SetCommState(const DCB& dcb) override;
@@ -63,6 +65,8 @@ class LinuxSerialDevice final : public SerialDevice {
   bool SetCommTimeouts(const COMMTIMEOUTS& timeouts) override;
   bool PurgeComm(uint32_t flags) override;
   bool FlushFileBuffers() override;
+
+  // LinuxSerialDevicePoller.cpp: the event mask, waits and held events.
   bool SetCommMask(uint32_t mask) override;
   bool GetCommMask(uint32_t& mask) override;
   bool WaitCommEvent(uint32_t& eventMask, Overlapped& overlapped) override;
@@ -70,9 +74,13 @@ class LinuxSerialDevice final : public SerialDevice {
   void ReleaseEvents() override;
   void PutBackEvents(uint32_t events) override;
   uint32_t TakeHeldEvents() override;
+
+  // LinuxSerialDeviceTransfer.cpp: reads and writes.
   bool ReadFile(void* buffer, uint32_t count, Overlapped& overlapped) override;
   bool WriteFile(const void* buffer, uint32_t count, Overlapped& overlapped) override;
   bool GetOverlappedResult(Overlapped& overlapped, uint32_t& transferred, bool wait) override;
+
+  // LinuxSerialDeviceLines.cpp: line errors, line control, modem lines.
   bool ClearCommError(uint32_t& errors, COMSTAT* status) override;
   bool TransmitCommChar(char c) override;
   bool SetCommBreak() override;
@@ -128,38 +136,27 @@ class LinuxSerialDevice final : public SerialDevice {
   LinuxSerialDevice(int fd, int wakeFd);
 
   // Calls that block without the mutex are counted, so Close can wait for
-  // them to leave the descriptor.
+  // them to leave the descriptor (LinuxSerialDeviceInternal.h).
   class BlockingCall;
 
+  // LinuxSerialDeviceOpen.cpp: the device's state, and the translation
+  // between the device control block and the terminal.
   bool Fail(int code) const;
   // False with the last error set (EBADF closed, EIO hung up) when the
   // device cannot be used.
   bool UsableLocked() const;
-
-  // Translation between the device control block and the terminal.
   static bool ValidateDcb(const DCB& dcb);
   static LineSettings LineOfDcb(const DCB& dcb);
   DCB DcbOfLineLocked(const LineSettings& line) const;
   bool ApplyModemLinesLocked(const DCB& dcb);
+  void StopHelpers(Lock& lock);
 
-  // Driver emulation, all with the mutex held.
+  // LinuxSerialDevicePoller.cpp: driver emulation, all with the mutex held.
   void WaitLocked(Lock& lock, const std::function<bool()>& done);
   void PollOnceLocked(Lock& lock);
   void ReceiveLocked();
   void NoteEventsLocked(uint32_t events) { history_ |= events & mask_; }
-  void UpdateCountersLocked();
   void HangUpLocked();
-  void StartReadLocked(Transfer& t) const;
-  void StartWriteLocked(Transfer& t) const;
-  bool HasTransfersLocked() const { return !reads_.empty() || !writes_.empty(); }
-  void ServeReadsLocked();
-  void ServeWritesLocked();
-  void ExpireLocked(Clock::time_point now);
-  void EndTransferLocked(std::vector<Transfer>& queue, std::vector<Transfer>::iterator it, int code);
-  void EndAllLocked(std::vector<Transfer>& queue, int code);
-  void WriteDrainedLocked();
-  bool IsQueuedLocked(const Overlapped& overlapped) const;
-  int PollTimeoutLocked() const;  // -1 when nothing has a time limit
   uint32_t QueueCapacityLocked() const;
   size_t QueuedLocked() const { return input_.Size(); }
   void TakeLocked(char* to, size_t n);
@@ -167,14 +164,31 @@ class LinuxSerialDevice final : public SerialDevice {
   void WakeForNewEventsLocked(uint32_t historyBefore);
   void Kick();
 
-  // Helper threads for work nobody waits on.
+  // LinuxSerialDeviceTransfer.cpp: transfers in flight, their time limits,
+  // and the helper threads for work nobody waits on.
+  void StartReadLocked(Transfer& t) const;
+  void StartWriteLocked(Transfer& t) const;
+  // Output kept back counts: the character sent ahead is one.
+  bool HasTransfersLocked() const { return !reads_.empty() || !writes_.empty() || aheadChar_.has_value(); }
+  void ServeReadsLocked();
+  void ServeWritesLocked();
+  void ExpireLocked(Clock::time_point now);
+  void EndTransferLocked(std::vector<Transfer>& queue, std::vector<Transfer>::iterator it, int code);
+  void EndAllLocked(std::vector<Transfer>& queue, int code);
+  int SendAheadCharLocked();
+  void WriteDrainedLocked();
+  bool IsQueuedLocked(const Overlapped& overlapped) const;
+  int PollTimeoutLocked() const;  // -1 when nothing has a time limit
   void EnsureTransferHelperLocked();
   void TransferHelperMain();
   void EnsureDrainHelperLocked();
   void DrainHelperMain();
+
+  // LinuxSerialDeviceLines.cpp: the driver's counters and the modem-line
+  // helper thread.
+  void UpdateCountersLocked();
   void EnsureModemHelperLocked();
   void ModemHelperMain();
-  void StopHelpers(Lock& lock);
 
   int fd_;
   int wakeFd_;
@@ -217,6 +231,9 @@ class LinuxSerialDevice final : public SerialDevice {
   // transfer to the next: issuing one allocates nothing.
   std::vector<Transfer> reads_;
   std::vector<Transfer> writes_;
+  // TransmitCommChar's character while the kernel has no room for it: it
+  // goes out before the rest of the writes.
+  std::optional<char> aheadChar_;
 
   std::thread transferHelper_;
   std::thread drainHelper_;

@@ -353,12 +353,25 @@ TEST_F(SerialDeviceTest, PurgeClearsReceivedBytesAndRefusesUnknownFlags) {
 }
 
 TEST_F(SerialDeviceTest, ModemLineCallsOnAPseudoTerminal) {
-  // A pseudo-terminal has no modem lines: driving them does nothing, and
-  // none is reported on.
-  for (uint32_t f : {SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK, CLRBREAK, RESETDEV})
-    EXPECT_TRUE(device->EscapeCommFunction(f)) << f;
-  EXPECT_FALSE(device->EscapeCommFunction(42));
-  EXPECT_EQ(GetLastError(), EINVAL);
+  // A pseudo-terminal has no modem lines. The DTR and RTS settings of a
+  // device control block pass over that (the open above applied them too),
+  // none is reported on, but an explicit order to drive one fails.
+  DCB dcb = Line(9600, 8, 0, 0);
+  dcb.Flags = fBinary | DTR_CONTROL_DISABLE | RTS_CONTROL_DISABLE;
+  EXPECT_TRUE(device->SetCommState(dcb)) << SystemErrorMessage(GetLastError());
+  struct Case {
+    uint32_t function;
+    int error;  // 0: succeeds
+  } cases[] = {
+      {SETDTR, ENOTTY}, {CLRDTR, ENOTTY}, {SETRTS, ENOTTY}, {CLRRTS, ENOTTY}, {SETBREAK, 0},
+      {CLRBREAK, 0},    {SETXOFF, 0},     {SETXON, 0},      {RESETDEV, 0},    {42, EINVAL},
+  };
+  for (const Case& c : cases) {
+    SetLastError(0);
+    EXPECT_EQ(device->EscapeCommFunction(c.function), c.error == 0) << c.function;
+    if (c.error != 0)
+      EXPECT_EQ(GetLastError(), c.error) << c.function;
+  }
   uint32_t status = 0xff;
   EXPECT_TRUE(device->GetCommModemStatus(status));
   EXPECT_EQ(status, 0u);

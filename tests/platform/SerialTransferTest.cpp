@@ -71,6 +71,12 @@ class SerialTransferTest : public ::testing::Test {
     return waiter.get();
   }
 
+  // A wait whose events are due: bounded, so a fault fails instead of hanging.
+  WaitResult WaitWithin() {
+    auto waiter = std::async(std::launch::async, [this] { return Wait(); });
+    return Outcome(waiter);
+  }
+
   // A read that waits for its end (issued and then waited for).
   ReadResult Read(uint32_t count) {
     ReadResult r;
@@ -419,6 +425,41 @@ TEST_F(SerialTransferTest, AWriteThatGoesOutAtOnceWakesAWaitForTransmitEmpty) {
   EXPECT_TRUE(device->WriteFile("ping", 4, ov));
   EXPECT_EQ(waiter.get().events, EV_TXEMPTY);
   EXPECT_EQ(pty.Receive(4), "ping");
+}
+
+// The character sent ahead goes before output the device still holds, also
+// when the kernel has no room for it at the call: output stopped as if XOFF
+// had come takes no byte at all, so everything below is held until XON.
+TEST_F(SerialTransferTest, TheCharacterSentAheadPassesHeldOutput) {
+  ASSERT_TRUE(device->SetCommMask(EV_TXEMPTY));
+  ASSERT_TRUE(device->EscapeCommFunction(SETXOFF));
+  Event done(true, false);
+  Overlapped ov{&done};
+  ASSERT_FALSE(device->WriteFile("queued", 6, ov));
+  ASSERT_EQ(GetLastError(), kErrorIoPending);
+  EXPECT_TRUE(device->TransmitCommChar('!')) << SystemErrorMessage(GetLastError());
+  EXPECT_EQ(Status().cbOutQue, 7u);
+  // One character at a time, as the driver keeps one.
+  EXPECT_FALSE(device->TransmitCommChar('?'));
+  EXPECT_EQ(GetLastError(), EBUSY);
+
+  ASSERT_TRUE(device->EscapeCommFunction(SETXON));
+  EXPECT_EQ(pty.Receive(7), "!queued");
+  uint32_t n = 0;
+  EXPECT_TRUE(device->GetOverlappedResult(ov, n, true));
+  EXPECT_EQ(n, 6u);
+  EXPECT_EQ(WaitWithin().events, EV_TXEMPTY);
+
+  // A held character alone also goes out when output resumes; purging the
+  // output drops it.
+  ASSERT_TRUE(device->EscapeCommFunction(SETXOFF));
+  EXPECT_TRUE(device->TransmitCommChar('x'));
+  ASSERT_TRUE(device->PurgeComm(PURGE_TXCLEAR));
+  EXPECT_EQ(Status().cbOutQue, 0u);
+  EXPECT_TRUE(device->TransmitCommChar('y'));
+  ASSERT_TRUE(device->EscapeCommFunction(SETXON));
+  EXPECT_EQ(pty.Receive(1), "y");
+  EXPECT_EQ(WaitWithin().events, EV_TXEMPTY);
 }
 
 TEST_F(SerialTransferTest, WriteTimeoutEndsAWriteWithFewerBytes) {

@@ -178,6 +178,12 @@ class LinuxSerialDevice final : public SerialDevice {
   int SendAheadCharLocked();
   void WriteDrainedLocked();
   bool IsQueuedLocked(const Overlapped& overlapped) const;
+  // Checks a transfer about to be issued and marks its record pending;
+  // false (with the error set) when it cannot be issued.
+  bool IssueLocked(Overlapped& overlapped, const void* buffer, uint32_t count);
+  // tcdrain with the lock released (draining_ set meanwhile); the errno of
+  // a failure in 'error'.
+  int DrainUnlocked(Lock& lock, int& error);
   int PollTimeoutLocked() const;  // -1 when nothing has a time limit
   void EnsureTransferHelperLocked();
   void TransferHelperMain();

@@ -371,12 +371,8 @@ bool LinuxSerialDevice::FlushFileBuffers() {
   WaitLocked(lock, [this] { return (writes_.empty() && !aheadChar_) || closed_ || hungUp_; });
   if (!UsableLocked())
     return false;
-  draining_ = true;
-  lock.unlock();
-  const int result = ::tcdrain(fd_);
-  const int error = errno;
-  lock.lock();
-  draining_ = false;
+  int error = 0;
+  const int result = DrainUnlocked(lock, error);
   if (closed_)
     return Fail(EBADF);
   if (result != 0) {

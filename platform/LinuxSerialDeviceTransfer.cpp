@@ -23,8 +23,7 @@ constexpr uint64_t kLongestTimeoutMs = uint64_t{1} << 40;
 
 // ---- transfers -----------------------------------------------------------
 
-bool LinuxSerialDevice::ReadFile(void* buffer, uint32_t count, Overlapped& overlapped) {
-  Lock lock(mutex_);
+bool LinuxSerialDevice::IssueLocked(Overlapped& overlapped, const void* buffer, uint32_t count) {
   if (!UsableLocked())
     return false;
   if (IsQueuedLocked(overlapped) || (count > 0 && buffer == nullptr))
@@ -33,6 +32,23 @@ bool LinuxSerialDevice::ReadFile(void* buffer, uint32_t count, Overlapped& overl
   overlapped.InternalHigh = 0;
   if (overlapped.hEvent)
     overlapped.hEvent->Reset();
+  return true;
+}
+
+int LinuxSerialDevice::DrainUnlocked(Lock& lock, int& error) {
+  draining_ = true;
+  lock.unlock();
+  const int result = ::tcdrain(fd_);
+  error = errno;
+  lock.lock();
+  draining_ = false;
+  return result;
+}
+
+bool LinuxSerialDevice::ReadFile(void* buffer, uint32_t count, Overlapped& overlapped) {
+  Lock lock(mutex_);
+  if (!IssueLocked(overlapped, buffer, count))
+    return false;
   reads_.push_back(Transfer{&overlapped, static_cast<char*>(buffer), count});
   const uint32_t history = history_;
   if (QueuedLocked() < count)
@@ -49,14 +65,8 @@ bool LinuxSerialDevice::ReadFile(void* buffer, uint32_t count, Overlapped& overl
 
 bool LinuxSerialDevice::WriteFile(const void* buffer, uint32_t count, Overlapped& overlapped) {
   Lock lock(mutex_);
-  if (!UsableLocked())
+  if (!IssueLocked(overlapped, buffer, count))
     return false;
-  if (IsQueuedLocked(overlapped) || (count > 0 && buffer == nullptr))
-    return Fail(EINVAL);
-  overlapped.Internal = static_cast<uint32_t>(kErrorIoPending);
-  overlapped.InternalHigh = 0;
-  if (overlapped.hEvent)
-    overlapped.hEvent->Reset();
   writes_.push_back(
       Transfer{&overlapped, static_cast<char*>(const_cast<void*>(buffer)), count});
   const uint32_t history = history_;
@@ -320,12 +330,8 @@ void LinuxSerialDevice::DrainHelperMain() {
     if (stopHelpers_)
       return;
     drainRequested_ = false;
-    draining_ = true;
-    lock.unlock();
-    const int result = ::tcdrain(fd_);
-    const int error = errno;
-    lock.lock();
-    draining_ = false;
+    int error = 0;
+    const int result = DrainUnlocked(lock, error);
     if (stopHelpers_)
       return;
     if (result == 0 && writes_.empty() && !aheadChar_) {

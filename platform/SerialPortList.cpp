@@ -10,14 +10,16 @@
 #include <set>
 #include <string_view>
 
+#include "platform/DeviceTree.h"
+
 namespace platform {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// Longest chain of links followed from a /dev entry; longer chains are loops.
-constexpr int kMaxLinkHops = 40;
+using devtree::ForEachEntry;
+using devtree::IsBelow;
+using devtree::ResolveWithin;
 
 // USB serial converter drivers, for trees that do not show the usb-serial bus.
 constexpr std::array<std::string_view, 9> kUsbSerialDrivers = {
@@ -62,12 +64,6 @@ std::string LinkTargetName(const fs::path& link) {
   std::error_code ec;
   const fs::path target = fs::read_symlink(link, ec);
   return ec ? std::string() : target.filename().string();
-}
-
-// True when 'path' lies strictly below 'base' (both normalised).
-bool IsBelow(const fs::path& path, const fs::path& base) {
-  const fs::path rel = path.lexically_relative(base);
-  return !rel.empty() && rel != "." && *rel.begin() != "..";
 }
 
 // A serial-core port whose `type` attribute reads 0 has no hardware behind it.
@@ -121,13 +117,6 @@ bool IsPresentPort(const std::string& name, const fs::path& entry) {
   return !IsGhostUart(entry);
 }
 
-template <typename Visit>
-void ForEachEntry(const fs::path& folder, Visit visit) {
-  std::error_code ec;
-  fs::directory_iterator it(folder, ec);
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) visit(*it);
-}
-
 std::vector<SerialPortEntry> ListSysfsPorts(const fs::path& sysRoot) {
   std::vector<SerialPortEntry> ports;
   ForEachEntry(sysRoot / "class" / "tty", [&](const fs::directory_entry& e) {
@@ -136,29 +125,6 @@ std::vector<SerialPortEntry> ListSysfsPorts(const fs::path& sysRoot) {
       ports.push_back({name, DescribeTty(name, e.path(), sysRoot)});
   });
   return ports;
-}
-
-// Follows the link chain from 'link' as long as every step stays inside
-// 'devRoot' and gives where it ends, or nothing. Each step is read as
-// written; the end must also be where the system itself resolves the link
-// (a ".." after a folder link could otherwise lead elsewhere) and exist.
-std::optional<fs::path> ResolveWithin(const fs::path& link, const fs::path& devRoot) {
-  std::error_code ec;
-  fs::path current = link;
-  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-    if (!fs::is_symlink(current, ec)) {
-      const fs::path real = fs::canonical(link, ec);
-      if (ec || real != current) return std::nullopt;
-      return current;
-    }
-    fs::path target = fs::read_symlink(current, ec);
-    if (ec) return std::nullopt;
-    if (target.is_relative()) target = current.parent_path() / target;
-    target = target.lexically_normal();
-    if (!IsBelow(target, devRoot)) return std::nullopt;
-    current = target;
-  }
-  return std::nullopt;
 }
 
 // True for <devRoot>/pts/<number> and for <devRoot>/<a port found in sysfs>.
@@ -191,17 +157,24 @@ std::vector<SerialPortEntry> ListVirtualPorts(const fs::path& devRootGiven,
 
 }  // namespace
 
-std::vector<SerialPortEntry> ListSerialPorts(const std::string& sysRoot,
-                                             const std::string& devRoot) {
+std::vector<SerialPortEntry> ListRegisteredPorts(const std::string& sysRoot) {
   std::error_code ec;
-  fs::path sys = fs::canonical(sysRoot, ec);
-  std::vector<SerialPortEntry> ports;
-  if (!ec) ports = ListSysfsPorts(sys);
+  const fs::path sys = fs::canonical(sysRoot, ec);
+  return ec ? std::vector<SerialPortEntry>() : ListSysfsPorts(sys);
+}
 
+std::vector<SerialPortEntry> ListPresentPorts(const std::string& sysRoot,
+                                              const std::string& devRoot) {
+  std::vector<SerialPortEntry> ports = ListRegisteredPorts(sysRoot);
   std::set<std::string> sysfsNames;
   for (const auto& port : ports) sysfsNames.insert(port.name);
   for (auto& port : ListVirtualPorts(devRoot, sysfsNames)) ports.push_back(std::move(port));
+  return ports;
+}
 
+std::vector<SerialPortEntry> ListSerialPorts(const std::string& sysRoot,
+                                             const std::string& devRoot) {
+  std::vector<SerialPortEntry> ports = ListPresentPorts(sysRoot, devRoot);
   std::sort(ports.begin(), ports.end(),
             [](const SerialPortEntry& a, const SerialPortEntry& b) { return a.name < b.name; });
   return ports;

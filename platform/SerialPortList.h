@@ -23,8 +23,19 @@ struct SerialPortEntry {
   std::string description;  // "USB Serial Port (FT232R USB UART)"; empty when unknown
 };
 
-// Present ports, sorted by name. Never opens a device; unreadable parts of
-// the trees are passed over.
+// None of these opens a device; unreadable parts of the trees are passed
+// over.
+
+// The ports drivers registered: the sysfs entries taken, in the order the
+// tty class folder gives them.
+std::vector<SerialPortEntry> ListRegisteredPorts(const std::string& sysRoot = "/sys");
+
+// Present ports in the order the system gives them: the registered ports,
+// then the virtual ports in the order of <dev>. Nothing sorted.
+std::vector<SerialPortEntry> ListPresentPorts(const std::string& sysRoot = "/sys",
+                                              const std::string& devRoot = "/dev");
+
+// Present ports, sorted by name: the list the tool shows.
 std::vector<SerialPortEntry> ListSerialPorts(const std::string& sysRoot = "/sys",
                                              const std::string& devRoot = "/dev");
 

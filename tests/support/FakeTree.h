@@ -7,11 +7,15 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 class FakeTree {
  public:
@@ -103,6 +107,27 @@ class FakeTree {
 
   // A pseudo-terminal slave dev/pts/<n>.
   void Pts(int n) { File(dev() / "pts" / std::to_string(n)); }
+
+  // A device node (S_IFCHR or S_IFBLK) at 'path', never opened. A character
+  // node falls back to number 0:0, which needs no privilege; false when the
+  // node could not be made (a block node without privilege).
+  bool Node(const std::filesystem::path& path, mode_t type) {
+    std::filesystem::create_directories(path.parent_path());
+    const std::string p = path.string();
+    if (::mknod(p.c_str(), type | 0600, makedev(1, 3)) == 0) return true;
+    return type == S_IFCHR && ::mknod(p.c_str(), type | 0600, makedev(0, 0)) == 0;
+  }
+
+  // The entries of 'folder' that are among 'names', in the order the file
+  // system lists them (what a list "in system order" must follow).
+  static std::vector<std::string> InDirectoryOrder(const std::filesystem::path& folder,
+                                                   const std::set<std::string>& names) {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      if (names.count(entry.path().filename().string()) != 0)
+        found.push_back(entry.path().filename().string());
+    return found;
+  }
 
  private:
   std::filesystem::path root_;

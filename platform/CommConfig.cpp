@@ -1,0 +1,330 @@
+#include "platform/CommConfig.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "platform/LastError.h"
+
+namespace platform {
+
+namespace {
+
+constexpr const char* kStoreSubfolder = "comport/defaults";
+constexpr const char* kFileSuffix = ".conf";
+// A stored file is a dozen short lines; anything much larger is not ours.
+constexpr std::size_t kLargestStoredFile = 16 * 1024;
+
+bool Fail(int code) {
+  SetLastError(code);
+  return false;
+}
+
+// One stored field of the device control block: its key, its largest
+// value, and how to read and write it.
+struct StoredField {
+  const char* key;
+  uint32_t largest;
+  uint32_t (*get)(const DCB&);
+  void (*set)(DCB&, uint32_t);
+};
+
+uint32_t CharValue(char c) { return static_cast<unsigned char>(c); }
+
+constexpr uint32_t kU8 = 0xff;
+constexpr uint32_t kU16 = 0xffff;
+constexpr uint32_t kU32 = 0xffffffff;
+
+const std::array<StoredField, 12> kStoredFields{{
+    {"BaudRate", kU32, [](const DCB& d) { return d.BaudRate; }, [](DCB& d, uint32_t v) { d.BaudRate = v; }},
+    {"ByteSize", kU8, [](const DCB& d) -> uint32_t { return d.ByteSize; },
+     [](DCB& d, uint32_t v) { d.ByteSize = static_cast<uint8_t>(v); }},
+    {"Parity", kU8, [](const DCB& d) -> uint32_t { return d.Parity; },
+     [](DCB& d, uint32_t v) { d.Parity = static_cast<uint8_t>(v); }},
+    {"StopBits", kU8, [](const DCB& d) -> uint32_t { return d.StopBits; },
+     [](DCB& d, uint32_t v) { d.StopBits = static_cast<uint8_t>(v); }},
+    {"Flags", kU32, [](const DCB& d) { return d.Flags; }, [](DCB& d, uint32_t v) { d.Flags = v; }},
+    {"XonLim", kU16, [](const DCB& d) -> uint32_t { return d.XonLim; },
+     [](DCB& d, uint32_t v) { d.XonLim = static_cast<uint16_t>(v); }},
+    {"XoffLim", kU16, [](const DCB& d) -> uint32_t { return d.XoffLim; },
+     [](DCB& d, uint32_t v) { d.XoffLim = static_cast<uint16_t>(v); }},
+    {"XonChar", kU8, [](const DCB& d) { return CharValue(d.XonChar); },
+     [](DCB& d, uint32_t v) { d.XonChar = static_cast<char>(v); }},
+    {"XoffChar", kU8, [](const DCB& d) { return CharValue(d.XoffChar); },
+     [](DCB& d, uint32_t v) { d.XoffChar = static_cast<char>(v); }},
+    {"ErrorChar", kU8, [](const DCB& d) { return CharValue(d.ErrorChar); },
+     [](DCB& d, uint32_t v) { d.ErrorChar = static_cast<char>(v); }},
+    {"EofChar", kU8, [](const DCB& d) { return CharValue(d.EofChar); },
+     [](DCB& d, uint32_t v) { d.EofChar = static_cast<char>(v); }},
+    {"EvtChar", kU8, [](const DCB& d) { return CharValue(d.EvtChar); },
+     [](DCB& d, uint32_t v) { d.EvtChar = static_cast<char>(v); }},
+}};
+
+// The file name that holds a device's default: '%' and '/' escaped, so
+// every device name has a file name of its own and none leaves the folder.
+std::string StoreKey(const std::string& name) {
+  std::string key;
+  for (const char c : name) {
+    if (c == '%')
+      key += "%25";
+    else if (c == '/')
+      key += "%2F";
+    else
+      key += c;
+  }
+  return key + kFileSuffix;
+}
+
+// Looks the device up without opening it.
+bool CheckDeviceExists(const std::string& devRoot, const std::string& name) {
+  struct stat st {};
+  if (::stat((devRoot + "/" + name).c_str(), &st) != 0)
+    return Fail(errno);
+  if (!S_ISCHR(st.st_mode))
+    return Fail(ENODEV);
+  return true;
+}
+
+bool CheckName(const std::string& name, const CommConfigPlaces& places) {
+  if (!IsDeviceName(name))
+    return Fail(EINVAL);
+  return CheckDeviceExists(places.devRoot, name);
+}
+
+std::string StoreFolder(const CommConfigPlaces& places) {
+  return places.storeFolder.empty() ? DefaultCommConfigFolder() : places.storeFolder;
+}
+
+std::string_view Trimmed(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::optional<uint32_t> ParseValue(std::string_view text, uint32_t largest) {
+  uint64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty() || value > largest)
+    return std::nullopt;
+  return static_cast<uint32_t>(value);
+}
+
+// The stored text over 'dcb': every known field at most once and within its
+// range, unknown keys skipped (a later version may add some). Nullopt when
+// the text is not such a file.
+std::optional<DCB> ParseStored(std::string_view text, DCB dcb) {
+  std::array<bool, kStoredFields.size()> seen{};
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view line = Trimmed(text.substr(0, end));
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (line.empty() || line.front() == '#')
+      continue;
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos)
+      return std::nullopt;
+    const std::string_view key = Trimmed(line.substr(0, equals));
+    for (std::size_t i = 0; i < kStoredFields.size(); ++i) {
+      if (key != kStoredFields[i].key)
+        continue;
+      const auto value = ParseValue(Trimmed(line.substr(equals + 1)), kStoredFields[i].largest);
+      if (!value || seen[i])
+        return std::nullopt;
+      seen[i] = true;
+      kStoredFields[i].set(dcb, *value);
+    }
+  }
+  return dcb;
+}
+
+std::string StoredText(const DCB& dcb) {
+  std::string text = "# Default configuration of a serial device\n";
+  for (const StoredField& field : kStoredFields)
+    text += std::string(field.key) + "=" + std::to_string(field.get(dcb)) + "\n";
+  return text;
+}
+
+// Reads a whole file of at most 'limit' bytes; an empty optional with the
+// last error set when it cannot be read, "too large" as EFBIG.
+std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t limit) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    SetLastError(errno);
+    return std::nullopt;
+  }
+  std::string text;
+  char chunk[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0 || text.size() + static_cast<std::size_t>(n) > limit) {
+      SetLastError(n < 0 ? errno : EFBIG);
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0)
+      break;
+    text.append(chunk, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return text;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Writes 'text' to a new file beside 'path' and renames it into place, so a
+// reader sees the old file or the new one, never a part of either.
+bool ReplaceFile(const std::string& path, const std::string& text) {
+  std::string temp = path + ".XXXXXX";
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0)
+    return Fail(errno);
+  const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
+  const int code = errno;
+  if (::close(fd) != 0 || !written) {
+    const int failure = written ? errno : code;
+    ::unlink(temp.c_str());
+    return Fail(failure);
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    const int failure = errno;
+    ::unlink(temp.c_str());
+    return Fail(failure);
+  }
+  return true;
+}
+
+std::string HomeFolder() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
+    return home;
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+      found->pw_dir != nullptr && found->pw_dir[0] == '/')
+    return found->pw_dir;
+  return {};
+}
+
+}  // namespace
+
+std::string DefaultCommConfigFolder() {
+  std::string config;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
+    config = xdg;
+  } else {
+    const std::string home = HomeFolder();
+    if (home.empty())
+      return {};
+    config = home + "/.config";
+  }
+  return config + "/" + kStoreSubfolder;
+}
+
+COMMCONFIG BuiltInCommConfig() {
+  COMMCONFIG config;
+  DCB& dcb = config.dcb;
+  dcb.BaudRate = 9600;
+  dcb.ByteSize = 8;
+  dcb.Parity = 0;
+  dcb.StopBits = 0;
+  // The tty layer raises DTR and RTS on open and has no flow control.
+  dcb.Flags = fBinary | DTR_CONTROL_ENABLE | RTS_CONTROL_ENABLE;
+  dcb.XonChar = 17;
+  dcb.XoffChar = 19;
+  // XON when the input queue (4096 bytes) has drained to a quarter, XOFF
+  // when only a quarter is free.
+  dcb.XonLim = 1024;
+  dcb.XoffLim = 1024;
+  return config;
+}
+
+bool IsDeviceName(const std::string& name) {
+  if (name.empty() || name.front() == '/' || name.find('\0') != std::string::npos)
+    return false;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = name.find('/', start);
+    const std::string_view part = std::string_view(name).substr(start, end - start);
+    if (part.empty() || part == "." || part == "..")
+      return false;
+    if (end == std::string::npos)
+      return true;
+    start = end + 1;
+  }
+}
+
+bool GetDefaultCommConfig(const std::string& name, COMMCONFIG& config, uint32_t& size) {
+  return GetDefaultCommConfig(name, config, size, CommConfigPlaces());
+}
+
+bool GetDefaultCommConfig(const std::string& name, COMMCONFIG& config, uint32_t& size,
+                          const CommConfigPlaces& places) {
+  if (!CheckName(name, places))
+    return false;
+  if (size < kCommConfigSize) {
+    size = kCommConfigSize;
+    return Fail(ENOBUFS);
+  }
+  COMMCONFIG result = BuiltInCommConfig();
+  const std::string folder = StoreFolder(places);
+  if (!folder.empty()) {
+    const auto text = ReadSmallFile(folder + "/" + StoreKey(name), kLargestStoredFile);
+    if (text) {
+      if (const auto stored = ParseStored(*text, result.dcb))
+        result.dcb = *stored;
+    } else if (GetLastError() != ENOENT && GetLastError() != EFBIG) {
+      return false;  // there is a stored file, and it cannot be read
+    }
+  }
+  config = result;
+  size = kCommConfigSize;
+  return true;
+}
+
+bool SetDefaultCommConfig(const std::string& name, const COMMCONFIG& config, uint32_t size) {
+  return SetDefaultCommConfig(name, config, size, CommConfigPlaces());
+}
+
+bool SetDefaultCommConfig(const std::string& name, const COMMCONFIG& config, uint32_t size,
+                          const CommConfigPlaces& places) {
+  if (!CheckName(name, places))
+    return false;
+  if (size < kCommConfigSize || config.dwSize < kCommConfigSize)
+    return Fail(EINVAL);
+  const std::string folder = StoreFolder(places);
+  if (folder.empty())
+    return Fail(ENOENT);
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error)
+    return Fail(error.value());
+  return ReplaceFile(folder + "/" + StoreKey(name), StoredText(config.dcb));
+}
+
+}  // namespace platform

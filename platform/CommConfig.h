@@ -1,0 +1,84 @@
+// The serial configuration record and the device's default configuration,
+// which the system keeps per device name and per user.
+//
+// A device name is a path below the device folder ("ttyUSB0", "pts/3",
+// "serial/by-id/usb-..."): no leading '/', no empty, "." or ".." parts. The
+// device must exist there as a character device; it is looked at, never
+// opened. Its default configuration is one small text file per device in
+// the per-user store, "<config folder>/comport/defaults/<key>.conf", where
+// the key is the name with '%' written as "%25" and '/' as "%2F" (one file
+// name per device name, never a path of its own). With nothing stored the
+// default is the tty layer's: 9600 baud, 8 data bits, no parity, one stop
+// bit, no flow control, DTR and RTS raised.
+//
+// Every operation returns false on failure and leaves the code in the
+// calling thread's last error (LastError.h).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/SerialDevice.h"
+
+namespace platform {
+
+// Size of the record as the record's own size field states it.
+inline constexpr uint32_t kCommConfigSize = 52;
+inline constexpr uint16_t kCommConfigVersion = 1;
+// Provider subtype of a serial port.
+inline constexpr uint32_t PST_RS232 = 1;
+
+struct COMMCONFIG {
+  uint32_t dwSize = kCommConfigSize;
+  uint16_t wVersion = kCommConfigVersion;
+  uint16_t wReserved = 0;
+  DCB dcb;
+  uint32_t dwProviderSubType = PST_RS232;
+  uint32_t dwProviderOffset = 0;  // no provider data follows
+  uint32_t dwProviderSize = 0;
+  char wcProviderData[1] = {};
+};
+static_assert(sizeof(COMMCONFIG) == kCommConfigSize, "the configuration record is 52 bytes");
+
+// Where devices and stored defaults are looked for. An empty store folder
+// means the per-user one (DefaultCommConfigFolder); tests pass folders of
+// their own.
+struct CommConfigPlaces {
+  std::string devRoot = "/dev";
+  std::string storeFolder;
+};
+
+// "<config>/comport/defaults", where <config> is $XDG_CONFIG_HOME when it
+// is an absolute path, else "$HOME/.config" (the home folder from the user
+// database when HOME is unset). Empty when neither can be found.
+std::string DefaultCommConfigFolder();
+
+// The configuration a device has when none is stored.
+COMMCONFIG BuiltInCommConfig();
+
+// True for a device name as described above (a path below the device
+// folder that cannot leave it).
+bool IsDeviceName(const std::string& name);
+
+// Reads the device's default configuration into 'config'. 'size' holds the
+// room the caller has; below kCommConfigSize the read fails with ENOBUFS
+// and sets it to the size needed. On success it is set to the size filled.
+// A stored file that cannot be understood counts as nothing stored (the
+// next store replaces it). Fails with EINVAL for a name that is no device
+// name, with ENOENT (or what looking it up said) for a device that does
+// not exist, ENODEV for one that is no character device, and with the
+// system's code when an existing stored file cannot be read.
+bool GetDefaultCommConfig(const std::string& name, COMMCONFIG& config, uint32_t& size);
+bool GetDefaultCommConfig(const std::string& name, COMMCONFIG& config, uint32_t& size,
+                          const CommConfigPlaces& places);
+
+// Stores the device control block of 'config' as the device's default
+// configuration, replacing the stored one whole (a new file renamed into
+// place). Fails with EINVAL for a size or record size below
+// kCommConfigSize, otherwise as the read does, or with the system's code
+// when the store cannot be written (ENOENT when there is no store folder).
+bool SetDefaultCommConfig(const std::string& name, const COMMCONFIG& config, uint32_t size);
+bool SetDefaultCommConfig(const std::string& name, const COMMCONFIG& config, uint32_t size,
+                          const CommConfigPlaces& places);
+
+}  // namespace platform

@@ -1,0 +1,38 @@
+#include "platform/DeviceTree.h"
+
+namespace platform::devtree {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Longest chain of links followed from a /dev entry; longer chains are loops.
+constexpr int kMaxLinkHops = 40;
+
+}  // namespace
+
+bool IsBelow(const fs::path& path, const fs::path& base) {
+  const fs::path rel = path.lexically_relative(base);
+  return !rel.empty() && rel != "." && *rel.begin() != "..";
+}
+
+std::optional<fs::path> ResolveWithin(const fs::path& link, const fs::path& devRoot) {
+  std::error_code ec;
+  fs::path current = link;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    if (!fs::is_symlink(current, ec)) {
+      const fs::path real = fs::canonical(link, ec);
+      if (ec || real != current) return std::nullopt;
+      return current;
+    }
+    fs::path target = fs::read_symlink(current, ec);
+    if (ec) return std::nullopt;
+    if (target.is_relative()) target = current.parent_path() / target;
+    target = target.lexically_normal();
+    if (!IsBelow(target, devRoot)) return std::nullopt;
+    current = target;
+  }
+  return std::nullopt;
+}
+
+}  // namespace platform::devtree

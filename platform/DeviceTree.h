@@ -1,0 +1,32 @@
+// Walking the /sys and /dev trees without opening anything: the folder walk
+// and the link rules that the port list and the device lists share.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+namespace platform::devtree {
+
+// Calls visit(entry) for each entry of 'folder' in the order the file system
+// gives; an unreadable folder, or an entry that cannot be read, ends the walk
+// with what was visited so far.
+template <typename Visit>
+void ForEachEntry(const std::filesystem::path& folder, Visit visit) {
+  std::error_code ec;
+  std::filesystem::directory_iterator it(folder, ec);
+  for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) visit(*it);
+}
+
+// True when 'path' lies strictly below 'base' (both normalised).
+bool IsBelow(const std::filesystem::path& path, const std::filesystem::path& base);
+
+// Follows the link chain from 'link' as long as every step stays inside
+// 'devRoot' (canonical) and gives where it ends, or nothing. Each step is
+// read as written; the end must also be where the system itself resolves the
+// link (a ".." after a folder link could otherwise lead elsewhere) and exist.
+// A path that is no link resolves to itself when it exists.
+std::optional<std::filesystem::path> ResolveWithin(const std::filesystem::path& link,
+                                                   const std::filesystem::path& devRoot);
+
+}  // namespace platform::devtree

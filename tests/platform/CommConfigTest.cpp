@@ -1,0 +1,259 @@
+// The device's default configuration: the built-in default, the per-user
+// store (a built device folder and a temporary store folder), device names
+// that must not leave the store, and files that are not the store's.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+#include "PtyPair.h"
+#include "platform/CommConfig.h"
+#include "platform/LastError.h"
+#include "support/FakeTree.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::COMMCONFIG;
+using platform::DCB;
+
+bool SameDcb(const DCB& a, const DCB& b) { return std::memcmp(&a, &b, sizeof(DCB)) == 0; }
+
+// A device folder with one serial device, "ttyTEST0", which is a link to a
+// pseudo-terminal, and a store folder beside it.
+class CommConfigStore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty.ok());
+    tree.Link(tree.dev() / "ttyTEST0", pty.path());
+    places.devRoot = tree.Dev();
+    places.storeFolder = (tree.root() / "store").string();
+  }
+
+  // The record a read gives; nullopt (last error kept) when it fails.
+  std::optional<COMMCONFIG> Read(const std::string& name) {
+    COMMCONFIG config;
+    std::memset(&config, 0, sizeof config);
+    uint32_t size = platform::kCommConfigSize;
+    if (!platform::GetDefaultCommConfig(name, config, size, places)) return std::nullopt;
+    EXPECT_EQ(size, platform::kCommConfigSize);
+    return config;
+  }
+  bool Write(const std::string& name, const DCB& dcb) {
+    COMMCONFIG config = platform::BuiltInCommConfig();
+    config.dcb = dcb;
+    return platform::SetDefaultCommConfig(name, config, platform::kCommConfigSize, places);
+  }
+  fs::path StoredFile(const std::string& key) const { return fs::path(places.storeFolder) / (key + ".conf"); }
+  void Store(const std::string& key, const std::string& text) {
+    fs::create_directories(places.storeFolder);
+    std::ofstream(StoredFile(key)) << text;
+  }
+  // Every file below the temporary root, links included.
+  std::vector<std::string> AllFiles() const {
+    std::vector<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(tree.root()))
+      if (!entry.is_directory()) files.push_back(entry.path().lexically_relative(tree.root()).string());
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+
+  PtyPair pty;
+  FakeTree tree;
+  platform::CommConfigPlaces places;
+};
+
+// An unusual value in every stored field.
+DCB UnusualDcb() {
+  DCB dcb = platform::BuiltInCommConfig().dcb;
+  dcb.BaudRate = 250000;
+  dcb.ByteSize = 7;
+  dcb.Parity = 3;
+  dcb.StopBits = 2;
+  dcb.Flags = platform::fBinary | platform::fParity | platform::fOutxCtsFlow | platform::RTS_CONTROL_HANDSHAKE |
+              platform::fAbortOnError;
+  dcb.XonLim = 65535;
+  dcb.XoffLim = 7;
+  dcb.XonChar = 0x11 + 1;
+  dcb.XoffChar = static_cast<char>(0xff);
+  dcb.ErrorChar = '?';
+  dcb.EofChar = 26;
+  dcb.EvtChar = '\n';
+  return dcb;
+}
+
+TEST_F(CommConfigStore, NothingStoredGivesTheTtyLayersDefault) {
+  const auto config = Read("ttyTEST0");
+  ASSERT_TRUE(config);
+  EXPECT_EQ(config->dwSize, 52u);
+  EXPECT_EQ(config->wVersion, platform::kCommConfigVersion);
+  EXPECT_EQ(config->dwProviderSubType, platform::PST_RS232);
+  EXPECT_EQ(config->dwProviderSize, 0u);
+  const DCB& dcb = config->dcb;
+  EXPECT_EQ(dcb.DCBlength, sizeof(DCB));
+  EXPECT_EQ(dcb.BaudRate, 9600u);
+  EXPECT_EQ(dcb.ByteSize, 8);
+  EXPECT_EQ(dcb.Parity, 0);
+  EXPECT_EQ(dcb.StopBits, 0);
+  EXPECT_EQ(dcb.Flags, platform::fBinary | platform::DTR_CONTROL_ENABLE | platform::RTS_CONTROL_ENABLE);
+  EXPECT_EQ(dcb.XonChar, 17);
+  EXPECT_EQ(dcb.XoffChar, 19);
+  EXPECT_GT(dcb.XonLim, 0);
+  EXPECT_GT(dcb.XoffLim, 0);
+  EXPECT_FALSE(fs::exists(places.storeFolder));  // reading stores nothing
+}
+
+TEST_F(CommConfigStore, AStoredConfigurationIsReadBackWholeAndReplacedWhole) {
+  ASSERT_TRUE(Write("ttyTEST0", UnusualDcb()));
+  auto config = Read("ttyTEST0");
+  ASSERT_TRUE(config);
+  EXPECT_TRUE(SameDcb(config->dcb, UnusualDcb()));
+
+  DCB second = platform::BuiltInCommConfig().dcb;
+  second.BaudRate = 1200;
+  ASSERT_TRUE(Write("ttyTEST0", second));
+  config = Read("ttyTEST0");
+  ASSERT_TRUE(config);
+  EXPECT_TRUE(SameDcb(config->dcb, second));
+  // One file, renamed into place: no temporary file stays behind.
+  EXPECT_EQ(AllFiles(), (std::vector<std::string>{"dev/ttyTEST0", "store/ttyTEST0.conf"}));
+}
+
+TEST_F(CommConfigStore, NamesBelowTheDeviceFolderHaveFilesOfTheirOwn) {
+  // "pts/N" is what a port on "/dev/pts/N" passes; a name that already
+  // looks escaped must not meet it.
+  tree.Link(tree.dev() / "pts" / "7", pty.path());
+  tree.Link(tree.dev() / "pts%2F7", pty.path());
+  DCB a = UnusualDcb();
+  DCB b = UnusualDcb();
+  b.BaudRate = 300;
+  ASSERT_TRUE(Write("pts/7", a));
+  ASSERT_TRUE(Write("pts%2F7", b));
+  EXPECT_TRUE(SameDcb(Read("pts/7")->dcb, a));
+  EXPECT_TRUE(SameDcb(Read("pts%2F7")->dcb, b));
+  EXPECT_TRUE(fs::exists(StoredFile("pts%2F7")));
+  EXPECT_TRUE(fs::exists(StoredFile("pts%252F7")));
+}
+
+TEST_F(CommConfigStore, NamesThatAreNoDeviceNamesAreRefusedAndNothingIsWritten) {
+  tree.Link(tree.dev() / "pts" / "7", pty.path());
+  tree.File(tree.dev() / "notes.txt", "not a device");
+  struct Case {
+    std::string name;
+    int error;
+  };
+  const Case cases[] = {
+      {"", EINVAL},
+      {".", EINVAL},
+      {"..", EINVAL},
+      {"../ttyTEST0", EINVAL},
+      {"pts/../ttyTEST0", EINVAL},
+      {"pts/./7", EINVAL},
+      {"pts//7", EINVAL},
+      {"pts/", EINVAL},
+      {tree.Dev() + "/ttyTEST0", EINVAL},  // a path, not a name
+      {std::string("ttyTEST0\0x", 10), EINVAL},
+      {"ttyMISSING0", ENOENT},
+      {"notes.txt", ENODEV},
+      {"pts", ENODEV},  // a folder
+  };
+  const auto before = AllFiles();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::SetLastError(0);
+    EXPECT_FALSE(Read(c.name));
+    EXPECT_EQ(platform::GetLastError(), c.error);
+    platform::SetLastError(0);
+    EXPECT_FALSE(Write(c.name, UnusualDcb()));
+    EXPECT_EQ(platform::GetLastError(), c.error);
+  }
+  EXPECT_EQ(AllFiles(), before);
+}
+
+TEST_F(CommConfigStore, RecordSizesBelowTheRecordAreRefused) {
+  COMMCONFIG config = platform::BuiltInCommConfig();
+  uint32_t size = platform::kCommConfigSize - 1;
+  EXPECT_FALSE(platform::GetDefaultCommConfig("ttyTEST0", config, size, places));
+  EXPECT_EQ(platform::GetLastError(), ENOBUFS);
+  EXPECT_EQ(size, platform::kCommConfigSize);  // the room needed
+
+  EXPECT_FALSE(platform::SetDefaultCommConfig("ttyTEST0", config, platform::kCommConfigSize - 1, places));
+  EXPECT_EQ(platform::GetLastError(), EINVAL);
+  config.dwSize = 0;
+  EXPECT_FALSE(platform::SetDefaultCommConfig("ttyTEST0", config, platform::kCommConfigSize, places));
+  EXPECT_EQ(platform::GetLastError(), EINVAL);
+  EXPECT_FALSE(fs::exists(places.storeFolder));
+}
+
+// A file the store did not write counts as nothing stored, so that the
+// next store repairs it; a missing field keeps its default and an unknown
+// key (a later version's) is skipped.
+TEST_F(CommConfigStore, StoredFilesAreTakenOnlyWhenTheyAreTheStoresOwn) {
+  const DCB builtIn = platform::BuiltInCommConfig().dcb;
+  DCB only1200 = builtIn;
+  only1200.BaudRate = 1200;
+  struct Case {
+    const char* what;
+    std::string text;
+    DCB expected;
+  };
+  const Case cases[] = {
+      {"only one field, blanks and comments", "# note\n\n  BaudRate = 1200 \r\n", only1200},
+      {"an unknown key", "BaudRate=1200\nLineDriver=7\n", only1200},
+      {"empty", "", builtIn},
+      {"a line without '='", "BaudRate=1200\ngarbage\n", builtIn},
+      {"not a number", "BaudRate=fast\n", builtIn},
+      {"a sign", "BaudRate=-1200\n", builtIn},
+      {"trailing text", "BaudRate=1200x\n", builtIn},
+      {"no value", "BaudRate=\n", builtIn},
+      {"wider than its field", "ByteSize=256\n", builtIn},
+      {"wider than 32 bits", "BaudRate=4294967296\n", builtIn},
+      {"a field twice", "BaudRate=1200\nBaudRate=2400\n", builtIn},
+      {"larger than any stored file", "BaudRate=1200\n" + std::string(64 * 1024, '#'), builtIn},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Store("ttyTEST0", c.text);
+    const auto config = Read("ttyTEST0");
+    ASSERT_TRUE(config);
+    EXPECT_TRUE(SameDcb(config->dcb, c.expected));
+  }
+  ASSERT_TRUE(Write("ttyTEST0", UnusualDcb()));
+  EXPECT_TRUE(SameDcb(Read("ttyTEST0")->dcb, UnusualDcb()));
+}
+
+TEST_F(CommConfigStore, AStoredFileThatCannotBeReadFailsTheRead) {
+  fs::create_directories(StoredFile("ttyTEST0"));  // a folder in its place
+  EXPECT_FALSE(Read("ttyTEST0"));
+  EXPECT_EQ(platform::GetLastError(), EISDIR);
+}
+
+// The per-user folder follows the configuration-folder rules of the
+// desktop: an absolute XDG_CONFIG_HOME, else ~/.config.
+TEST(CommConfigFolder, FollowsTheUsersConfigurationFolder) {
+  const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
+  const char* oldHome = std::getenv("HOME");
+  const std::optional<std::string> savedXdg = oldXdg ? std::optional<std::string>(oldXdg) : std::nullopt;
+  const std::optional<std::string> savedHome = oldHome ? std::optional<std::string>(oldHome) : std::nullopt;
+
+  ::setenv("HOME", "/home/someone", 1);
+  ::setenv("XDG_CONFIG_HOME", "/tmp/xdg", 1);
+  EXPECT_EQ(platform::DefaultCommConfigFolder(), "/tmp/xdg/comport/defaults");
+  ::setenv("XDG_CONFIG_HOME", "relative/xdg", 1);  // not absolute: ignored
+  EXPECT_EQ(platform::DefaultCommConfigFolder(), "/home/someone/.config/comport/defaults");
+  ::unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(platform::DefaultCommConfigFolder(), "/home/someone/.config/comport/defaults");
+
+  if (savedXdg) ::setenv("XDG_CONFIG_HOME", savedXdg->c_str(), 1);
+  if (savedHome)
+    ::setenv("HOME", savedHome->c_str(), 1);
+  else
+    ::unsetenv("HOME");
+}
+
+}  // namespace

@@ -2,25 +2,26 @@
 #
 #   cmake --install <build> --component ComPortDevelopment --prefix <prefix>
 #
-# puts the static libraries (comport, comport_framework, comport_platform),
-# the headers under include/comport/{comport,framework,platform}/ and the
-# package files under lib/cmake/ComPort/, so another project can write
+# puts the static libraries (comport, comsignal, comport_framework,
+# comport_platform), the headers under
+# include/comport/{comport,comsignal,framework,platform}/ and the package
+# files under lib/cmake/ComPort/, so another project can write
 #
 #   find_package(ComPort CONFIG REQUIRED)
-#   target_link_libraries(tool PRIVATE ComPort::comport)
+#   target_link_libraries(tool PRIVATE ComPort::comport ComPort::comsignal)
 include(CMakePackageConfigHelpers)
 
 set(COMPORT_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/ComPort)
 set(COMPORT_COMPONENT ComPortDevelopment)
 
-install(TARGETS platform framework comport
+install(TARGETS platform framework comport comsignal
   EXPORT ComPortTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ${COMPORT_COMPONENT}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/comport)
 
 # Headers keep their folder, so "#include "comport/Comport.h"" works the same
 # in the tree and installed.
-foreach(layer IN ITEMS platform framework comport)
+foreach(layer IN ITEMS platform framework comport comsignal)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${layer}/
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/comport/${layer}
     COMPONENT ${COMPORT_COMPONENT}
@@ -51,6 +52,7 @@ if(QL75N_BUILD_TESTS)
       -DBUILD_DIR=${PROJECT_BINARY_DIR}
       -DWORK_DIR=${PROJECT_BINARY_DIR}/install-check
       -DCONSUMER_DIR=${PROJECT_SOURCE_DIR}/tests/install/consumer
+      -DEXAMPLE_DIR=${PROJECT_SOURCE_DIR}/examples/line-monitor
       -DCOMPONENT=${COMPORT_COMPONENT}
       -DGENERATOR=${CMAKE_GENERATOR}
       -DCXX_COMPILER=${CMAKE_CXX_COMPILER}

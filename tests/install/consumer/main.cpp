@@ -1,7 +1,8 @@
 // A console program on the installed component: it plays both ends of a
 // pseudo-terminal. The port opens the slave by name; the program writes a
 // request to the master, answers it from OnRxChar and reads the answer back
-// on the master, then leaves the event loop. The exit code tells the result.
+// on the master, then leaves the event loop. A signal indicator chained into
+// OnRxChar lights on the request. The exit code tells the result.
 #include <pty.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "comport/Comport.h"
+#include "comsignal/Comsignal.h"
 
 namespace {
 
@@ -58,6 +60,10 @@ int main(int argc, char** argv) {
     request += port.ReadString();
     if (request == "PING\r") port.WriteString("PONG\r");
   }));
+  TComSignal indicator;
+  indicator.SetSignal(siRxChar);
+  indicator.SetDelay(0);  // stays lit
+  indicator.SetComPort(&port);
   try {
     port.Open();
   } catch (const EComError& e) {
@@ -76,7 +82,8 @@ int main(int argc, char** argv) {
   QTimer::singleShot(kLimitMs, &app, [&] { app.exit(7); });
   if (::write(master, "PING\r", 5) != 5) return 8;
 
-  const int result = app.exec();
+  int result = app.exec();
+  if (result == 0 && !indicator.SignalValue()) result = 9;
   if (result != 0) std::printf("received %zu byte(s), answer of %zu byte(s)\n", request.size(), answer.size());
   port.Close();
   ::close(slave);

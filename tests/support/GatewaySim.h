@@ -20,7 +20,8 @@ class TGatewaySim {
     // A test program that dies takes its simulator along.
     process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process_.start(QStringLiteral(GATEWAY_SIM_PATH), options);
-    QTest::qWaitFor([this] { return ready_ || process_.state() == QProcess::NotRunning; }, 10000);
+    // The tests look at Ready() themselves.
+    (void)QTest::qWaitFor([this] { return ready_ || process_.state() == QProcess::NotRunning; }, 10000);
   }
   ~TGatewaySim() {
     if (process_.state() == QProcess::NotRunning) return;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "framework/Application.h"
@@ -125,10 +126,7 @@ TEST_F(DeviceNoticesTest, RegistrationFailsWithoutAMonitorOrOffTheUserInterfaceT
   EXPECT_EQ(RegisterDeviceNotification(root_, Recorder("a")), 0u);
   failMonitor_ = false;
   TDeviceNotifyHandle offThread = 1;
-  std::unique_ptr<QThread> thread(
-      QThread::create([&] { offThread = RegisterDeviceNotification(root_, [](const TDeviceNotice&) {}); }));
-  thread->start();
-  thread->wait();
+  std::thread([&] { offThread = RegisterDeviceNotification(root_, [](const TDeviceNotice&) {}); }).join();
   EXPECT_EQ(offThread, 0u);
   EXPECT_EQ(RegisterDeviceNotification(root_, nullptr), 0u);
   EXPECT_EQ(RegisteredDeviceHooks(), 0);

@@ -18,6 +18,7 @@
 #include "comport/Comport.h"
 #include "comsignal/Comsignal.h"
 #include "framework/Application.h"
+#include "framework/DeviceNotices.h"
 #include "framework/Guard.h"
 #include "framework/MessageBox.h"
 #include "framework/MethodTable.h"
@@ -80,6 +81,7 @@ TMajorForm::TMajorForm(QWidget* parent) : QWidget(parent) {
 }
 
 TMajorForm::~TMajorForm() {
+  UnregisterDeviceNotification(DeviceNotifyHandle);
   if (MajorForm == this) MajorForm = nullptr;
 }
 
@@ -141,6 +143,14 @@ void TMajorForm::FormCreate(TObject*) {
       QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1Char('/') + SettingsFolderName;
   QDir().mkpath(folder);
   SettingsFilePath = SettingsFilePathFor(folder, Application->ExeName());
+
+  // Device notices for the window's life, from the tree the port list is
+  // read from; without them the list is only filled here (not an error).
+  DeviceNotifyHandle = RegisterDeviceNotification(DeviceDevRoot(), [this](const TDeviceNotice& notice) {
+    DeviceChange(notice.kind == TDeviceNotice::Kind::Arrival
+                     ? TCustomComPort::TDeviceChangeMessage::DeviceArrival
+                     : TCustomComPort::TDeviceChangeMessage::DeviceRemoveComplete);
+  });
 
   UpdateControlStates();
   InfoMemo->hide();
@@ -244,7 +254,6 @@ void TMajorForm::OpenComPortButtonClick(TObject*) {
   }
   ComPortInUse = opened ? 1 : 0;
   if (opened) {
-    InUsePortName = QString::fromStdString(name);
     StartExchange(CmdIdentify);  // identify, then read levels, follow by themselves
   } else {
     InUsePortName.clear();
@@ -263,6 +272,7 @@ bool TMajorForm::OpenComPort(const std::string& name) {
   for (int pass = 0; pass < 2; ++pass) {
     if (TryOpen(name) || TryOpen(kDevicePrefix + name)) {
       ComPortOpened = true;
+      InUsePortName = QString::fromStdString(name);
       UpdateControlStates();
       return true;
     }
@@ -303,6 +313,32 @@ void TMajorForm::ReleaseComPort() {
 
 // A pending exchange goes on: its time-out still comes.
 void TMajorForm::CloseComPortButtonClick(TObject*) { ReleaseComPort(); }
+
+// ---- devices arriving and leaving -------------------------------------------
+
+void TMajorForm::DeviceChange(std::uint32_t eventCode) {
+  using TMessage = TCustomComPort::TDeviceChangeMessage;
+  if (eventCode == TMessage::DeviceArrival) {
+    if (ComPortInUse) return;
+    FillComPortList(ComPortListBox);
+    SelectFirstUsbPort(ComPortListBox);
+  } else if (eventCode == TMessage::DeviceRemoveComplete) {
+    RescanComPorts();
+    // Looked at on every removal, not only when the number of ports
+    // changed: the shown list is not refreshed while a port is in use, so
+    // its count says nothing when another port came meanwhile. A port the
+    // component already closed on a hang-up still counts as open for the
+    // window until now. A pending exchange goes on, as after the Close
+    // button: its time-out still comes.
+    if ((ComPort1->Active() || ComPortOpened) && !InUsePortPresent()) ReleaseComPort();
+    if (!ComPortInUse) FillComPortList(ComPortListBox);
+  }
+}
+
+bool TMajorForm::InUsePortPresent() const {
+  const std::string name = InUsePortName.toStdString();
+  return !name.empty() && std::find(ScannedPortNames.begin(), ScannedPortNames.end(), name) != ScannedPortNames.end();
+}
 
 // ---- the gateway exchanges -------------------------------------------------
 

@@ -51,6 +51,14 @@ class TMajorForm : public QWidget, public Ui::TMajorForm {
   void ShowPromptTimerTimer(TObject* Sender);
   void AutoCloseMsgBoxTimerTimer(TObject* Sender);
 
+  // A device arrived or was removed (the device-change message's event
+  // code: TCustomComPort::TDeviceChangeMessage::DeviceArrival or
+  // DeviceRemoveComplete; other codes change nothing). While no port is in
+  // use an arrival refills the list and preselects the first "USB" port. A
+  // removal rescans the ports; an open port that is no longer among them is
+  // released; then, while no port is in use, the list is refilled.
+  void DeviceChange(std::uint32_t eventCode);
+
   // Enables the controls that need an open port when ComPortOpened is set,
   // and those that choose a port when it is clear.
   void UpdateControlStates();
@@ -58,7 +66,8 @@ class TMajorForm : public QWidget, public Ui::TMajorForm {
   // Opens ComPort1 at 115200 baud, 8 data bits, no parity, 1 stop bit under
   // 'name' as given, else as "/dev/" + name; after both fail it waits
   // 1000 ms (blocking) and tries once more. After two failed passes it
-  // shows the open-failure box. True when the port is open.
+  // shows the open-failure box. True when the port is open; its name is
+  // then the port in use (InUsePortName).
   bool OpenComPort(const std::string& name);
   // Marks the port closed and closes ComPort1 (its errors ignored).
   void CloseComPort();
@@ -105,7 +114,11 @@ class TMajorForm : public QWidget, public Ui::TMajorForm {
   bool TryOpen(const std::string& deviceName);
   void ClearChangeFlags();
 
+  // True when the fresh scan (RescanComPorts) lists the port in use.
+  bool InUsePortPresent() const;
+
   QString SettingsFilePath;
+  std::uint64_t DeviceNotifyHandle = 0;  // the registration for device notices; 0: none
   std::int32_t ComPortInUse = 0;
   TRxLineBuffer RxBuffer;  // received bytes not yet forming a line
   std::uint32_t CommandState = 0;

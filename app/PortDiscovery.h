@@ -27,6 +27,8 @@ extern int ScannedPortCount;
 
 // Where the device trees are read ("/sys" and "/dev" unless set).
 void SetDeviceRoots(const QString& sysRoot, const QString& devRoot);
+// The <dev> root in use, which the window also watches for device notices.
+QString DeviceDevRoot();
 
 // Replaces 'names' and 'descriptions' with the present ports whose names end
 // in a decimal number, in the order found; 'count' is their number. True

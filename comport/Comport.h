@@ -589,6 +589,21 @@ class TCustomComPort : public TComponent {
   // True when nothing was registered or the system took the unregistration.
   bool StopNotification();
 
+  // A device-change message as the hook reads it.
+  struct TDeviceChangeMessage {
+    static constexpr uint32_t DeviceArrival = 0x8000;         // a device arrived
+    static constexpr uint32_t DeviceRemoveComplete = 0x8004;  // a device is gone
+    static constexpr uint32_t PortType = 3;                   // Name is a port name
+    static constexpr uint32_t DeviceInterfaceType = 5;        // Name is a device interface path
+    uint32_t EventCode = 0;
+    uint32_t DeviceType = 0;
+    QString Name;
+  };
+  // Fires OnDeviceArrival or OnDeviceRemoved with the message's name for an
+  // arrival or a removal of a port or a device interface; passes over
+  // everything else. Always false: the message goes on as usual.
+  bool WindowHook(const TDeviceChangeMessage& message);
+
   // ---- data transfer -----------------------------------------------------
   // One transfer of 'length' bytes. With 'wait' the call returns once it
   // has ended; without it a read returns once issued (the buffer must stay

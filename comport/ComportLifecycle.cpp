@@ -33,6 +33,8 @@ TCustomComPort::~TCustomComPort() {
     FAfterClose = nullptr;
     SetOnError(nullptr);
   }
+  // No device notice reaches a port that is going.
+  StopNotification();
   // Nobody can receive an error raised now (a BeforeClose handler, an
   // unwritable log): the device is released all the same.
   try {

@@ -19,6 +19,8 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <cerrno>
+#include <filesystem>
+#include <functional>
 #include <fcntl.h>
 #include <grp.h>
 #include <memory>
@@ -31,7 +33,9 @@
 #include "platform/LastError.h"
 #include "platform/PtyPair.h"
 #include "framework/BoxAnswerer.h"
+#include "framework/DeviceNotices.h"
 #include "support/FakeTree.h"
+#include "support/FakeUdevSource.h"
 #include "support/GatewaySim.h"
 #include "support/SpinnerClick.h"
 
@@ -60,9 +64,15 @@ class GatewayExchangeTest : public ::testing::Test {
     savedFolder_ = QDir::currentPath();
     QDir::setCurrent(openFolder_);
     FirstShow = false;
+    // The window's device notices: the built /dev tree and udev messages
+    // the test feeds.
+    SetDeviceMonitorFactory([this](const std::string& root) {
+      return platform::DeviceMonitor::Create(root, std::make_unique<FakeUdevSource>(udev_));
+    });
   }
   void TearDown() override {
     form_.reset();
+    SetDeviceMonitorFactory({});
     QDir::setCurrent(savedFolder_);
     SetDeviceRoots(QStringLiteral("/sys"), QStringLiteral("/dev"));
   }
@@ -83,11 +93,11 @@ class GatewayExchangeTest : public ::testing::Test {
     return sim;
   }
 
-  // The window, shown, with the one listed port selected.
-  void CreateForm() {
+  // The window, shown, with the first of its 'ports' listed ports selected.
+  void CreateForm(int ports = 1) {
     form_ = std::make_unique<TMajorForm>();
     form_->show();
-    ASSERT_EQ(form_->ComPortListBox->count(), 1);
+    ASSERT_EQ(form_->ComPortListBox->count(), ports);
     ASSERT_EQ(form_->ComPortListBox->item(0)->text(), QStringLiteral("%1  -  Virtual Serial Port").arg(kPortName));
     form_->ComPortListBox->setCurrentRow(0);
   }
@@ -123,6 +133,7 @@ class GatewayExchangeTest : public ::testing::Test {
   }
 
   FakeTree tree_;
+  std::shared_ptr<FakeUdevFeed> udev_ = std::make_shared<FakeUdevFeed>();
   QString openFolder_, savedFolder_;
   std::unique_ptr<TMajorForm> form_;
 };
@@ -371,6 +382,163 @@ TEST(OpenFailureTextTest, SecondLineSaysWhyWhereTheSystemDoes) {
     const QString expected = c.secondLine.isEmpty() ? kOpenFailedText : kOpenFailedText + "\n" + c.secondLine;
     EXPECT_EQ(OpenFailureText(c.code, c.path), expected) << c.code << " " << c.path;
   }
+}
+
+// ---- devices plugged in and pulled out ------------------------------------
+
+// A technician plugs and pulls devices while the window runs. A USB adapter
+// comes as udev reports it, with its tty entry appearing in (or leaving)
+// the built sysfs tree; the gateway's port goes with its link in <dev>.
+class DeviceChangeTest : public GatewayExchangeTest {
+ protected:
+  static constexpr char kAdapterLine[] = "ttyUSB0  -  USB Serial Port (FT232R USB UART)";
+  static inline const QString kGatewayLine = QStringLiteral("%1  -  Virtual Serial Port").arg(kPortName);
+
+  void PlugAdapter() {
+    tree_.UsbSerial("ttyUSB0", "1-2", "ftdi_sio", "FT232R USB UART");
+    udev_->PlugUsbSerial("ttyUSB0", "1-2");
+  }
+  void PullAdapter() {
+    std::filesystem::remove(tree_.sys() / "class" / "tty" / "ttyUSB0");
+    udev_->PullUsbSerial("ttyUSB0", "1-2");
+  }
+  void PullGateway() { std::filesystem::remove(tree_.dev() / kPortName); }
+  // Another USB device goes; the ports stay as they are.
+  void PullOtherDevice() { udev_->Push({"remove", "usb", "usb_device", "", FakeUdevFeed::UsbPath("1-9")}); }
+
+  // Runs 'pull' and waits until the window has rescanned after it (notices
+  // come in order, so everything before it has been handled too).
+  bool RescannedAfter(const std::function<void()>& pull, int ports) {
+    ScannedPortCount = -1;
+    pull();
+    return QTest::qWaitFor([&] { return ScannedPortCount == ports; }, kGenerousMs);
+  }
+
+  QStringList Lines() const {
+    QStringList lines;
+    for (int i = 0; i < form_->ComPortListBox->count(); ++i) lines << form_->ComPortListBox->item(i)->text();
+    return lines;
+  }
+  QStringList SelectedLines() const {
+    QStringList lines;
+    for (const QListWidgetItem* item : form_->ComPortListBox->selectedItems()) lines << item->text();
+    return lines;
+  }
+
+  // The window with the gateway's port open and its gains read.
+  std::unique_ptr<TGatewaySim> OpenGateway(int ports = 1) {
+    auto sim = StartSim({"--gains", "3,-3,12"});
+    CreateForm(ports);
+    form_->OpenComPortButton->click();
+    EXPECT_TRUE(WaitForGains(3, -3, 12));
+    return sim;
+  }
+
+  void ExpectReleased() {
+    EXPECT_FALSE(form_->PortInUse());
+    EXPECT_FALSE(form_->PortOpened());
+    EXPECT_FALSE(form_->ComPort1->Active());
+    EXPECT_TRUE(form_->OpenComPortButton->isEnabled());
+    EXPECT_TRUE(form_->ComPortListBox->isEnabled());
+    EXPECT_FALSE(form_->WriteButton->isEnabled());
+  }
+};
+
+TEST_F(DeviceChangeTest, AnAdapterPluggedInWhileNothingIsOpenIsListedAndPreselected) {
+  CreateForm();
+  BoxAnswerer boxes;
+  PlugAdapter();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form_->ComPortListBox->count() == 2; }, kGenerousMs));
+  EXPECT_EQ(Lines(), (QStringList{kGatewayLine, kAdapterLine}));
+  EXPECT_EQ(SelectedLines(), QStringList{kAdapterLine});
+
+  // Pulled out again: the list loses it, and nothing is preselected.
+  ASSERT_TRUE(RescannedAfter([&] { PullAdapter(); }, 1));
+  EXPECT_EQ(Lines(), QStringList{kGatewayLine});
+  EXPECT_TRUE(SelectedLines().isEmpty());
+  EXPECT_TRUE(boxes.seen.isEmpty());
+}
+
+TEST_F(DeviceChangeTest, UnpluggingTheOpenPortReleasesItAndThePendingExchangeStillTimesOut) {
+  auto sim = StartSim({"--silent"});
+  CreateForm();
+  BoxAnswerer boxes;
+  form_->OpenComPortButton->click();
+  ASSERT_TRUE(sim->WaitForCommand("AT+KVWCMD1=1"));
+  PullGateway();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !form_->PortInUse(); }, kGenerousMs));
+  ExpectReleased();
+  EXPECT_EQ(form_->ComPortListBox->count(), 0);  // refilled
+  EXPECT_EQ(form_->ExchangeState(), CmdIdentify);
+  ExpectClosedAfterTimeOut(boxes);
+}
+
+TEST_F(DeviceChangeTest, AGatewayThatHungUpWithNothingPendingIsReleasedWhenItsPortGoes) {
+  auto sim = OpenGateway();
+  BoxAnswerer boxes;
+  sim->Kill();  // the far end hangs up between exchanges
+  PullGateway();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !form_->PortInUse(); }, kGenerousMs));
+  ExpectReleased();
+  EXPECT_EQ(form_->ComPortListBox->count(), 0);
+}
+
+TEST_F(DeviceChangeTest, RemovingAnotherDeviceKeepsThePortOpenAndTheList) {
+  tree_.Pts(1);
+  tree_.Link(tree_.dev() / "ttyQLX1", "pts/1");
+  auto sim = OpenGateway(2);
+  BoxAnswerer boxes;
+  const QStringList listed = Lines();
+  const struct {
+    const char* what;
+    std::function<void()> pull;
+    int portsLeft;
+  } cases[] = {
+      {"another port: fewer ports", [&] { std::filesystem::remove(tree_.dev() / "ttyQLX1"); }, 1},
+      {"a USB device without a port: as many ports", [&] { PullOtherDevice(); }, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(RescannedAfter(c.pull, c.portsLeft));
+    EXPECT_TRUE(form_->PortOpened());
+    EXPECT_TRUE(form_->PortInUse());
+    EXPECT_TRUE(form_->ComPort1->Active());
+    EXPECT_EQ(Lines(), listed);
+  }
+  form_->WriteButton->click();
+  EXPECT_TRUE(sim->WaitForCommand("AT+KVWCMD1=61,3,-3,12"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Shown(boxes, "Write successfully."); }, kGenerousMs));
+  form_->CloseComPortButton->click();
+}
+
+TEST_F(DeviceChangeTest, ArrivalsWhileThePortIsInUseLeaveTheListAlone) {
+  auto sim = OpenGateway();
+  BoxAnswerer boxes;
+  ASSERT_TRUE(RescannedAfter([&] { PlugAdapter(), PullOtherDevice(); }, 2));
+  EXPECT_EQ(Lines(), QStringList{kGatewayLine});
+  EXPECT_TRUE(form_->PortOpened());
+
+  // The port in use goes while the adapter stays: as many ports as the list
+  // shows, and still the port in use is gone.
+  PullGateway();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !form_->PortInUse(); }, kGenerousMs));
+  ExpectReleased();
+  EXPECT_EQ(Lines(), QStringList{kAdapterLine});
+  EXPECT_TRUE(SelectedLines().isEmpty());
+}
+
+TEST_F(DeviceChangeTest, AfterATimeOutDeviceNoticesLeaveTheListAlone) {
+  auto sim = StartSim({"--silent"});
+  CreateForm();
+  BoxAnswerer boxes;
+  form_->OpenComPortButton->click();
+  ExpectClosedAfterTimeOut(boxes);
+  ASSERT_TRUE(form_->PortInUse());
+  ASSERT_TRUE(RescannedAfter([&] { PlugAdapter(), PullOtherDevice(); }, 2));
+  ASSERT_TRUE(RescannedAfter([&] { PullGateway(); }, 1));
+  EXPECT_EQ(Lines(), QStringList{kGatewayLine});
+  EXPECT_TRUE(form_->PortInUse());
+  EXPECT_TRUE(form_->OpenComPortButton->isEnabled());
 }
 
 // ---- a scripted far end ------------------------------------------------------

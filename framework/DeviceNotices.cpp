@@ -1,0 +1,122 @@
+#include "framework/DeviceNotices.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QThread>
+
+#include <cerrno>
+#include <map>
+#include <vector>
+
+#include "framework/Guard.h"
+#include "platform/LastError.h"
+
+namespace {
+
+// One watched root: its monitor and the notifier on its descriptor.
+struct TWatch {
+  std::unique_ptr<platform::DeviceMonitor> monitor;
+  QPointer<QSocketNotifier> notifier;  // goes with the application object
+};
+
+struct THookEntry {
+  std::string root;
+  TDeviceNoticeHook hook;
+};
+
+// Touched only on the user-interface thread.
+struct TDispatcher {
+  std::map<std::string, TWatch> watches;
+  std::map<TDeviceNotifyHandle, THookEntry> hooks;  // handles grow: the map's order is registration order
+  TDeviceNotifyHandle lastHandle = 0;
+  TDeviceMonitorFactory factory;
+};
+
+TDispatcher& Dispatcher() {
+  static TDispatcher dispatcher;
+  return dispatcher;
+}
+
+bool OnApplicationThread() {
+  const QCoreApplication* app = QCoreApplication::instance();
+  return app != nullptr && QThread::currentThread() == app->thread();
+}
+
+// Reads every notice waiting on the root's monitor, then hands each to the
+// hooks of that root. Everything is looked up again per call: a hook may
+// change the registrations, and the last one leaving closes the monitor.
+void Deliver(const std::string& root) {
+  TDispatcher& d = Dispatcher();
+  std::vector<TDeviceNotice> notices;
+  if (auto watch = d.watches.find(root); watch != d.watches.end()) {
+    while (auto notice = watch->second.monitor->Next()) notices.push_back(std::move(*notice));
+  }
+  for (const TDeviceNotice& notice : notices) {
+    std::vector<TDeviceNotifyHandle> handles;
+    for (const auto& [handle, entry] : d.hooks)
+      if (entry.root == root) handles.push_back(handle);
+    for (TDeviceNotifyHandle handle : handles) {
+      auto entry = d.hooks.find(handle);
+      if (entry == d.hooks.end()) continue;  // unregistered by an earlier hook
+      // A copy: the hook may unregister itself while it runs.
+      const TDeviceNoticeHook hook = entry->second.hook;
+      Guarded([&] { hook(notice); });
+    }
+  }
+}
+
+bool OpenWatch(const std::string& root) {
+  TDispatcher& d = Dispatcher();
+  if (d.watches.count(root) != 0) return true;
+  std::unique_ptr<platform::DeviceMonitor> monitor =
+      d.factory ? d.factory(root) : platform::DeviceMonitor::Create(root);
+  if (!monitor) return false;
+  auto* notifier = new QSocketNotifier(monitor->Descriptor(), QSocketNotifier::Read, QCoreApplication::instance());
+  QObject::connect(notifier, &QSocketNotifier::activated, notifier, [root] { Deliver(root); });
+  d.watches.emplace(root, TWatch{std::move(monitor), notifier});
+  return true;
+}
+
+void CloseWatch(const std::string& root) {
+  TDispatcher& d = Dispatcher();
+  auto watch = d.watches.find(root);
+  if (watch == d.watches.end()) return;
+  if (QSocketNotifier* notifier = watch->second.notifier) {
+    // It may be the one whose signal runs now.
+    notifier->setEnabled(false);
+    notifier->deleteLater();
+  }
+  d.watches.erase(watch);
+}
+
+}  // namespace
+
+TDeviceNotifyHandle RegisterDeviceNotification(const QString& devRoot, TDeviceNoticeHook hook) {
+  if (!hook || !OnApplicationThread()) {
+    platform::SetLastError(EINVAL);
+    return 0;
+  }
+  const std::string root = devRoot.toStdString();
+  if (!OpenWatch(root)) return 0;
+  TDispatcher& d = Dispatcher();
+  const TDeviceNotifyHandle handle = ++d.lastHandle;
+  d.hooks.emplace(handle, THookEntry{root, std::move(hook)});
+  return handle;
+}
+
+bool UnregisterDeviceNotification(TDeviceNotifyHandle handle) {
+  TDispatcher& d = Dispatcher();
+  auto entry = d.hooks.find(handle);
+  if (entry == d.hooks.end()) return false;
+  const std::string root = entry->second.root;
+  d.hooks.erase(entry);
+  for (const auto& [other, hook] : d.hooks)
+    if (hook.root == root) return true;
+  CloseWatch(root);
+  return true;
+}
+
+int RegisteredDeviceHooks() { return static_cast<int>(Dispatcher().hooks.size()); }
+
+void SetDeviceMonitorFactory(TDeviceMonitorFactory factory) { Dispatcher().factory = std::move(factory); }

@@ -1,0 +1,48 @@
+// Device arrival and removal notices on the user-interface thread: what the
+// message window's device-change broadcasts are elsewhere.
+//
+// One platform device monitor per watched <dev> root serves the whole
+// process; a socket notifier on the user-interface thread reads its
+// notices and hands each one to every hook registered for that root, in
+// the order of registration. A hook is a callback; it runs guarded (an
+// exception goes to the application's exception display, never into Qt),
+// also inside modal loops. The monitor is made with the first hook for its
+// root and closed with the last.
+//
+// Registering and unregistering happen on the user-interface thread (no
+// lock is taken). A hook may register or unregister hooks, itself
+// included, while it runs; a hook unregistered meanwhile is not called
+// again, not even for the rest of the notices already read.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/DeviceMonitor.h"
+
+using TDeviceNotice = platform::DeviceNotice;
+using TDeviceNoticeHook = std::function<void(const TDeviceNotice& notice)>;
+// A registration; 0 is none.
+using TDeviceNotifyHandle = std::uint64_t;
+
+// Registers 'hook' for the devices of 'devRoot' ("/dev" on a running
+// system). 0 when there is no application object, the call is not on its
+// thread, or the monitor cannot be made (the platform's last error tells
+// why).
+TDeviceNotifyHandle RegisterDeviceNotification(const QString& devRoot, TDeviceNoticeHook hook);
+
+// Removes a registration. False when 'handle' is not registered.
+bool UnregisterDeviceNotification(TDeviceNotifyHandle handle);
+
+// The hooks registered now, over all roots.
+int RegisteredDeviceHooks();
+
+// How monitors are made (tests give one with a udev source they feed, or
+// one that fails). Empty: the system's monitor. Applies to monitors made
+// afterwards.
+using TDeviceMonitorFactory = std::function<std::unique_ptr<platform::DeviceMonitor>(const std::string& devRoot)>;
+void SetDeviceMonitorFactory(TDeviceMonitorFactory factory);

@@ -35,6 +35,12 @@ void TCustomComPort::EnumComFriendlyNames(QStringList& list) const {
 }
 
 void TCustomComPort::SetDeviceRoots(const QString& sysRoot, const QString& devRoot) {
+  const bool rewatch = FNotifyHandle && devRoot != FDevRoot;
   FSysRoot = sysRoot;
   FDevRoot = devRoot;
+  // A running notification watches the new root from now on.
+  if (rewatch) {
+    StopNotification();
+    StartNotification();
+  }
 }

@@ -46,8 +46,9 @@ struct Listener {
 class ComportDeviceNotices : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetDeviceMonitorFactory([this](const std::string&) -> std::unique_ptr<platform::DeviceMonitor> {
+    SetDeviceMonitorFactory([this](const std::string& root) -> std::unique_ptr<platform::DeviceMonitor> {
       ++monitorsMade_;
+      rootsWatched_.push_back(root);
       if (failMonitor_) return nullptr;
       return platform::DeviceMonitor::Create(tree_.Dev(), std::make_unique<FakeUdevSource>(feed_));
     });
@@ -60,6 +61,7 @@ class ComportDeviceNotices : public ::testing::Test {
   FakeTree tree_;
   std::shared_ptr<FakeUdevFeed> feed_ = std::make_shared<FakeUdevFeed>();
   int monitorsMade_ = 0;
+  std::vector<std::string> rootsWatched_;
   bool failMonitor_ = false;
   std::vector<std::string> calls_;
 };
@@ -100,6 +102,23 @@ TEST_F(ComportDeviceNotices, TheHandlersHoldOneRegistrationWhileEitherIsSet) {
   EXPECT_TRUE(port.StopNotification());
   EXPECT_EQ(RegisteredDeviceHooks(), 0);
   EXPECT_TRUE(port.OnDeviceArrival());  // stopping leaves the handler
+}
+
+// A registered port given other device roots watches the new /dev root;
+// one that is not registered only stores them.
+TEST_F(ComportDeviceNotices, NewDeviceRootsAreWatchedFromThenOn) {
+  Listener listener{&calls_, "l"};
+  TComPort port;
+  port.SetDeviceRoots("/sys-a", "/dev-a");
+  port.SetOnDeviceArrival(Arrival(listener));
+  port.SetDeviceRoots("/sys-b", "/dev-b");
+  port.SetDeviceRoots("/sys-c", "/dev-b");  // the same /dev root: nothing to change
+  EXPECT_EQ(rootsWatched_, (std::vector<std::string>{"/dev-a", "/dev-b"}));
+  EXPECT_EQ(RegisteredDeviceHooks(), 1);
+  port.SetOnDeviceArrival(nullptr);
+  port.SetDeviceRoots("/sys-d", "/dev-d");
+  EXPECT_EQ(rootsWatched_.size(), 2u);
+  EXPECT_EQ(RegisteredDeviceHooks(), 0);
 }
 
 TEST_F(ComportDeviceNotices, EventsFireOnTheUserInterfaceThreadWithTheNames) {

@@ -12,13 +12,17 @@
 # simulator stops when the tool ends.
 #
 # Without one everything runs on a virtual display and the script does that
-# same flow itself with X events: it dismisses the first prompt, selects the
-# virtual port, presses Open, waits for the gains, saves
-# build/screenshot-gains.png, raises the transmit gain by one step, presses
-# Write, saves build/screenshot-note.png of the note and checks that the
-# simulator received the written gains. It exits 0 only when all of that
-# happened. Without root it only saves build/screenshot.png of the window
-# and its first prompt, as the tool alone can show no more.
+# same flow itself with X events. The simulator starts after the window, so
+# the window must take its port into the list when it appears. The script
+# dismisses the first prompt, selects the virtual port, presses Open, waits
+# for the gains, saves build/screenshot-gains.png, raises the transmit gain
+# by one step, presses Write, saves build/screenshot-note.png of the note
+# and checks that the simulator received the written gains. Then it stops
+# the simulator, whose link goes as an unplugged adapter's node would, and
+# saves build/screenshot-unplugged.png of the window that released the
+# port. It exits 0 only when all of that happened. Without root it only
+# saves build/screenshot.png of the window and its first prompt, as the
+# tool alone can show no more.
 #
 # QL75N_BUILD_DIR builds into another folder than the default preset's.
 set -euo pipefail
@@ -30,6 +34,7 @@ window_timeout=${QL75N_WINDOW_TIMEOUT:-60}
 screenshot="$root/build/screenshot.png"
 gains_shot="$root/build/screenshot-gains.png"
 note_shot="$root/build/screenshot-note.png"
+unplugged_shot="$root/build/screenshot-unplugged.png"
 sim_log="$root/build/gateway-sim.log"
 
 # The simulator's gains, and the write that one transmit step up must send.
@@ -151,12 +156,22 @@ drive_flow() {
   echo "The tool read the gains $sim_gains from $port and wrote ${expected_write#AT+KVWCMD1=61,}."
 }
 
+# Unplugging the open port: the simulator ends and removes its link; the
+# window releases the port and lists the ports without it.
+unplug() {
+  local window=$1
+  stop_sim
+  sleep 1  # let the window take the notice and redraw
+  kill -0 "$pid" 2>/dev/null || fail "the tool ended when its port went away"
+  shoot "$unplugged_shot"
+  echo "The virtual port went away while open: see $unplugged_shot."
+}
+
 # Inside the virtual display: start, wait, capture (and drive), stop.
 capture() {
   local exe=$1 sim=$2 status=0 first="" window with_sim=0
   pid="" wm=""
   trap 'kill $pid $wm 2>/dev/null || true; wait $pid 2>/dev/null || true; stop_sim' EXIT
-  start_sim "$sim" && with_sim=1
   # A window manager draws the window's frame and caption.
   openbox >/dev/null 2>&1 &
   wm=$!
@@ -182,8 +197,12 @@ capture() {
     echo "warning: the first-show prompt did not appear" >&2
   sleep 1
   shoot "$screenshot"
+  # The simulator starts once the window is up, as a plugged-in adapter
+  # would: the window adds its port to the list by itself.
+  start_sim "$sim" && with_sim=1
   if [ "$with_sim" -eq 1 ]; then
     drive_flow "$window"
+    unplug "$window"
   fi
 }
 

@@ -713,6 +713,9 @@ class TCustomComPort : public TComponent {
   void Purge(uint32_t flags);
   // One escape function of the driver on the open device.
   void Escape(uint32_t function);
+  // Registered for device notices while either device event has a handler
+  // (nothing at design time).
+  void FollowDeviceHandlers();
 
   // One wait of the event thread and, when events came, one dispatch. Works
   // only on what the thread owns: the port may be gone meanwhile.

@@ -24,18 +24,18 @@ TCustomComPort::TDeviceChangeMessage MessageOf(const TDeviceNotice& notice) {
 void TCustomComPort::SetOnDeviceArrival(const TDeviceArrivalEvent& handler) {
   if (handler.SameCode(FOnDeviceArrival)) return;
   FOnDeviceArrival = handler;
-  if (Designing()) return;
-  // A failed registration leaves the event set but silent.
-  if (FOnDeviceArrival || FOnDeviceRemoved)
-    StartNotification();
-  else
-    StopNotification();
+  FollowDeviceHandlers();
 }
 
 void TCustomComPort::SetOnDeviceRemoved(const TDeviceRemovedEvent& handler) {
   if (handler.SameCode(FOnDeviceRemoved)) return;
   FOnDeviceRemoved = handler;
+  FollowDeviceHandlers();
+}
+
+void TCustomComPort::FollowDeviceHandlers() {
   if (Designing()) return;
+  // A failed registration leaves the event set but silent.
   if (FOnDeviceArrival || FOnDeviceRemoved)
     StartNotification();
   else

@@ -2,32 +2,71 @@
 // pseudo-terminal (at a link path when given), then logs every command it
 // receives ("RX <command>") on its standard output, which this helper
 // collects as the event loop runs.
+//
+// The child is started with fork and exec, not QProcess: once QProcess has
+// started a process, the race checker no longer sees the locks this thread
+// takes and reports the window's exchanges with the port's event thread as
+// races. With fork and exec the tests run under it like the others.
 #pragma once
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <QProcess>
-#include <csignal>
+#include <QByteArray>
+#include <QSocketNotifier>
 #include <QStringList>
 #include <QTest>
+#include <csignal>
+#include <memory>
+#include <string>
+#include <vector>
 
 class TGatewaySim {
  public:
   // Starts the simulator with 'options' and waits until it is ready.
   explicit TGatewaySim(const QStringList& options) {
-    QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] { ReadOutput(); });
-    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    // A test program that dies takes its simulator along.
-    process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    process_.start(QStringLiteral(GATEWAY_SIM_PATH), options);
+    std::vector<std::string> arguments{GATEWAY_SIM_PATH};
+    for (const QString& option : options) arguments.push_back(option.toStdString());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    int output[2];
+    if (::pipe2(output, O_CLOEXEC) != 0) return;
+    const pid_t parent = ::getpid();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      // Only async-signal-safe calls here. A test program that dies takes
+      // its simulator along.
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (::getppid() != parent) ::_exit(127);
+      ::dup2(output[1], STDOUT_FILENO);  // the copy stays open across exec
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    ::close(output[1]);
+    if (pid_ < 0) {
+      ::close(output[0]);
+      return;
+    }
+    output_ = output[0];
+    ::fcntl(output_, F_SETFL, ::fcntl(output_, F_GETFL) | O_NONBLOCK);
+    notifier_ = std::make_unique<QSocketNotifier>(output_, QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { ReadOutput(); });
     // The tests look at Ready() themselves.
-    (void)QTest::qWaitFor([this] { return ready_ || process_.state() == QProcess::NotRunning; }, 10000);
+    (void)QTest::qWaitFor([this] { return ready_ || !Running(); }, 10000);
   }
   ~TGatewaySim() {
-    if (process_.state() == QProcess::NotRunning) return;
-    process_.terminate();
-    if (!process_.waitForFinished(5000)) process_.kill();
-    process_.waitForFinished(5000);
+    if (Running()) {
+      ::kill(pid_, SIGTERM);
+      if (!AwaitExit(5000)) Kill();
+    }
+    notifier_.reset();
+    if (output_ >= 0) ::close(output_);
   }
   TGatewaySim(const TGatewaySim&) = delete;
   TGatewaySim& operator=(const TGatewaySim&) = delete;
@@ -44,21 +83,63 @@ class TGatewaySim {
 
   // Ends the simulator at once (SIGKILL): its side of the line hangs up.
   void Kill() {
-    process_.kill();
-    process_.waitForFinished(5000);
+    if (!Running()) return;
+    ::kill(pid_, SIGKILL);
+    Reap(0);
   }
 
  private:
+  // True until the child has been reaped.
+  bool Running() {
+    if (pid_ <= 0) return false;
+    Reap(WNOHANG);
+    return pid_ > 0;
+  }
+  void Reap(int flags) {
+    int status = 0;
+    pid_t result;
+    do result = ::waitpid(pid_, &status, flags);
+    while (result < 0 && errno == EINTR);
+    if (result == pid_ || (result < 0 && errno == ECHILD)) pid_ = -1;
+  }
+  // Waits up to 'ms' for the child to end, on a descriptor of the process
+  // (no polling loop); true when it has been reaped.
+  bool AwaitExit(int ms) {
+    const int process = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+    if (process >= 0) {
+      pollfd ended{process, POLLIN, 0};
+      while (::poll(&ended, 1, ms) < 0 && errno == EINTR) {
+      }
+      ::close(process);
+    }
+    return !Running();
+  }
+
   void ReadOutput() {
-    while (process_.canReadLine()) {
-      const QString line = QString::fromLocal8Bit(process_.readLine()).trimmed();
+    char chunk[4096];
+    for (;;) {
+      const ssize_t n = ::read(output_, chunk, sizeof chunk);
+      if (n > 0) {
+        pending_.append(chunk, n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n == 0) notifier_->setEnabled(false);  // the simulator closed its output
+      break;
+    }
+    for (qsizetype end; (end = pending_.indexOf('\n')) >= 0;) {
+      const QString line = QString::fromLocal8Bit(pending_.left(end)).trimmed();
+      pending_.remove(0, end + 1);
       if (line.startsWith(QLatin1String("PTY "))) pty_ = line.mid(4);
       if (line.startsWith(QLatin1String("RX "))) received_.append(line.mid(3));
       if (line == QLatin1String("READY")) ready_ = true;
     }
   }
 
-  QProcess process_;
+  pid_t pid_ = -1;
+  int output_ = -1;
+  std::unique_ptr<QSocketNotifier> notifier_;
+  QByteArray pending_;
   bool ready_ = false;
   QString pty_;
   QStringList received_;

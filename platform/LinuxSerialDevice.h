@@ -168,8 +168,9 @@ class LinuxSerialDevice final : public SerialDevice {
   // and the helper threads for work nobody waits on.
   void StartReadLocked(Transfer& t) const;
   void StartWriteLocked(Transfer& t) const;
-  // Output kept back counts: the character sent ahead is one.
-  bool HasTransfersLocked() const { return !reads_.empty() || !writes_.empty() || aheadChar_.has_value(); }
+  // Output kept back here: queued writes and the character sent ahead.
+  bool HoldsOutputLocked() const { return !writes_.empty() || aheadChar_.has_value(); }
+  bool HasTransfersLocked() const { return !reads_.empty() || HoldsOutputLocked(); }
   void ServeReadsLocked();
   void ServeWritesLocked();
   void ExpireLocked(Clock::time_point now);

@@ -105,7 +105,7 @@ void LinuxSerialDevice::Close() {
   usable_.store(false, std::memory_order_release);
   // Output that can no longer be waited for is dropped, so neither a drain
   // in progress nor the kernel's close waits for it.
-  if (!writes_.empty() || aheadChar_ || draining_ || drainRequested_)
+  if (HoldsOutputLocked() || draining_ || drainRequested_)
     ::tcflush(fd_, TCOFLUSH);
   aheadChar_.reset();
   EndAllLocked(reads_, ECANCELED);
@@ -368,7 +368,7 @@ bool LinuxSerialDevice::FlushFileBuffers() {
     return false;
   BlockingCall call(*this);
   // First the writes still queued here, then the kernel's output queue.
-  WaitLocked(lock, [this] { return (writes_.empty() && !aheadChar_) || closed_ || hungUp_; });
+  WaitLocked(lock, [this] { return !HoldsOutputLocked() || closed_ || hungUp_; });
   if (!UsableLocked())
     return false;
   int error = 0;

@@ -156,7 +156,7 @@ void LinuxSerialDevice::PollOnceLocked(Lock& lock) {
   pollerReads_ = QueuedLocked() < QueueCapacityLocked();
   if (pollerReads_)
     fds[0].events |= POLLIN;  // a full queue leaves input in the kernel
-  if (!writes_.empty() || aheadChar_)
+  if (HoldsOutputLocked())
     fds[0].events |= POLLOUT;
   const int timeout = PollTimeoutLocked();
 

@@ -334,7 +334,7 @@ void LinuxSerialDevice::DrainHelperMain() {
     const int result = DrainUnlocked(lock, error);
     if (stopHelpers_)
       return;
-    if (result == 0 && writes_.empty() && !aheadChar_) {
+    if (result == 0 && !HoldsOutputLocked()) {
       NoteEventsLocked(EV_TXEMPTY);
       ChangedLocked();
     } else if (result != 0 && IsGone(error)) {

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/DeviceTree.h"
 #include "platform/LastError.h"
 
 namespace platform {
@@ -76,8 +77,8 @@ class LibudevSource final : public UdevEventSource {
 };
 
 // The entry 'name' directly in 'devRoot' (canonical) is a serial port: a
-// character device with a port's name, or a link resolving inside <dev> to
-// a pseudo-terminal slave or to such a device.
+// character device with a port's name, or a link leading (every step inside
+// <dev>) to a pseudo-terminal slave or to such a device.
 bool IsPortEntry(const fs::path& devRoot, const std::string& name) {
   if (name.empty() || name.front() == '.') return false;
   const fs::path entry = devRoot / name;
@@ -85,24 +86,23 @@ bool IsPortEntry(const fs::path& devRoot, const std::string& name) {
   if (::lstat(entry.c_str(), &info) != 0) return false;
   if (S_ISCHR(info.st_mode)) return LooksLikePortName(name);
   if (!S_ISLNK(info.st_mode)) return false;
-  std::error_code ec;
-  const fs::path target = fs::canonical(entry, ec);
-  if (ec) return false;
+  // Links are followed as the port lists follow them: every step inside <dev>.
+  const auto target = devtree::ResolveWithin(entry, devRoot);
+  if (!target) return false;
   std::vector<std::string> parts;
-  for (const auto& part : target.lexically_relative(devRoot)) parts.push_back(part.string());
+  for (const auto& part : target->lexically_relative(devRoot)) parts.push_back(part.string());
   if (parts.size() == 2 && parts[0] == "pts") return AllDigits(parts[1]);
   if (parts.size() != 1 || !LooksLikePortName(parts[0])) return false;
-  return ::stat(target.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
+  std::error_code ec;
+  return fs::is_character_file(*target, ec);
 }
 
 std::set<std::string> ScanPorts(const fs::path& devRoot) {
   std::set<std::string> ports;
-  std::error_code ec;
-  fs::directory_iterator it(devRoot, ec);
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    const std::string name = it->path().filename().string();
+  devtree::ForEachEntry(devRoot, [&](const fs::directory_entry& e) {
+    const std::string name = e.path().filename().string();
     if (IsPortEntry(devRoot, name)) ports.insert(name);
-  }
+  });
   return ports;
 }
 

@@ -23,8 +23,8 @@
 // removal only for a port in it.
 //
 // Which entries of <dev> are ports: a character device whose name looks
-// like a port (below), or a symbolic link that resolves, inside <dev>, to a
-// pseudo-terminal slave (<dev>/pts/<n>) or to such a character device.
+// like a port (below), or a symbolic link that leads, every step inside
+// <dev> as the port lists follow links, to a pseudo-terminal slave (<dev>/pts/<n>) or to such a character device.
 // Hidden names (leading ".") and everything else pass without notice. A
 // removed link can no longer be resolved: its removal is reported when its
 // name was known as a port.

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "comport/Comport.h"
+#include "platform/FileWrite.h"
 #include "platform/LastError.h"
 
 void TCustomComPort::RaiseError(int code, const std::string& message) {
@@ -105,21 +106,6 @@ class FileDescriptor {
   int fd_;
 };
 
-bool WriteAll(int fd, const QByteArray& bytes) {
-  const char* p = bytes.constData();
-  qsizetype left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    left -= n;
-  }
-  return true;
-}
-
 [[noreturn]] void RaiseLogError(const QString& file, int code) {
   throw EInOutError("Cannot write the log file \"" + file.toStdString() + "\": " + platform::SystemErrorMessage(code),
                     code);
@@ -148,5 +134,5 @@ void TCustomComPort::WriteLog(const QString& text, const void* data, int count) 
   if (file.isEmpty()) return;  // switched off meanwhile
   const FileDescriptor fd(::open(QFile::encodeName(file).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
   if (fd.Get() < 0) RaiseLogError(file, errno);
-  if (!WriteAll(fd.Get(), line)) RaiseLogError(file, errno);
+  if (!platform::WriteAll(fd.Get(), line.constData(), static_cast<size_t>(line.size()))) RaiseLogError(file, errno);
 }

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/FileWrite.h"
 #include "platform/LastError.h"
 
 namespace platform {
@@ -184,19 +185,6 @@ std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t li
   return text;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0)
-      return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // Writes 'text' to a new file beside 'path' and renames it into place, so a
 // reader sees the old file or the new one, never a part of either.
 bool ReplaceFile(const std::string& path, const std::string& text) {
@@ -204,7 +192,7 @@ bool ReplaceFile(const std::string& path, const std::string& text) {
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0)
     return Fail(errno);
-  const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
+  const bool written = WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
   const int code = errno;
   if (::close(fd) != 0 || !written) {
     const int failure = written ? errno : code;

@@ -1,0 +1,12 @@
+// Writing a whole buffer to a file descriptor.
+#pragma once
+
+#include <cstddef>
+
+namespace platform {
+
+// Writes all 'size' bytes, going on after interruptions and short writes.
+// False on failure, with errno telling why.
+bool WriteAll(int fd, const void* data, std::size_t size);
+
+}  // namespace platform

@@ -111,7 +111,7 @@ DCB TCommConfigDialog::Dcb() const {
   dcb.Parity = static_cast<uint8_t>(parity_->currentData().toInt());
   dcb.StopBits = static_cast<uint8_t>(stopBits_->currentData().toInt());
   const auto flow = static_cast<FlowChoice>(flowControl_->currentData().toInt());
-  if (flow != kFlowAsIs) dcb.Flags = WithFlow(dcb.Flags, flow);
+  dcb.Flags = WithFlow(dcb.Flags, flow);  // "As configured" keeps them
   return dcb;
 }
 

@@ -1,6 +1,7 @@
 // Line events: the handlers and the event mask they make, the event thread
 // (start, stop, its wait and the hand-over of each batch), the dispatch in
 // the driver's order, the line-error checks and the path of a failed wait.
+#include <QPointer>
 #include <iterator>
 #include <utility>
 
@@ -343,6 +344,10 @@ void TCustomComPort::ThreadDoEvent() { DispatchEvents(nullptr); }
 
 void TCustomComPort::DispatchEvents(const TComThreadLink* link) {
   const uint32_t mask = FEventMask;
+  // On the user-interface thread a handler may destroy the port (its owner
+  // deletes it): the guard tells, without touching the freed port. Off it,
+  // the link tells (the port clears it when it closes or goes).
+  const QPointer<TCustomComPort> alive(link == nullptr ? this : nullptr);
   try {
     for (const LineEvent& event : kLineEvents) {
       if ((mask & event.bit) == 0) continue;
@@ -354,8 +359,8 @@ void TCustomComPort::DispatchEvents(const TComThreadLink* link) {
       } else if (FOnLineError) {
         CheckLineErrors();
       }
-      // Only the link is read here: the port may be gone.
-      if (link != nullptr && link->Port.load(std::memory_order_acquire) != this) return;
+      // Only the guard or the link is read here: the port may be gone.
+      if (link != nullptr ? link->Port.load(std::memory_order_acquire) != this : alive.isNull()) return;
     }
   } catch (...) {
     ReportException(std::current_exception());

@@ -515,6 +515,28 @@ TEST(ComportEvents, AnUnsynchronizedBatchEndsWhenAHandlerClosedThePort) {
   EXPECT_FALSE(txCalled);
 }
 
+TEST(ComportEvents, ABatchEndsWhenAHandlerDestroyedThePort) {
+  // The owner frees the port from its received-data handler while the same
+  // batch still holds a flag-character event: neither the freed port's log
+  // setting nor its next handler may be touched.
+  QTemporaryDir dir;
+  bool flagCalled = false;
+  auto* port = new FakePort;
+  port->port.SetLogFile(dir.filePath("port.log"));
+  port->port.SetOnRxChar(TNotifyEvent::Bind([&](TObject*) {
+    delete port;
+    port = nullptr;
+  }));
+  port->port.SetOnRxFlag(TNotifyEvent::Bind([&](TObject*) { flagCalled = true; }));
+  port->port.Open();
+  auto device = port->device;
+  device->AwaitWaiter();
+  device->RaiseEvents(platform::EV_RXCHAR | platform::EV_RXFLAG);
+  ASSERT_TRUE(WaitUntil([&] { return port == nullptr; }));
+  EXPECT_TRUE(ThreadGone(device, 1));
+  EXPECT_FALSE(flagCalled);
+}
+
 TEST(ComportEvents, ThreadPriorityIsTheNiceValueTheEventThreadRunsAt) {
   errno = 0;
   const int base = ::getpriority(PRIO_PROCESS, 0);  // the thread that starts it

@@ -194,6 +194,8 @@ class LinuxSerialDevice final : public SerialDevice {
   // LinuxSerialDeviceLines.cpp: the driver's counters and the modem-line
   // helper thread.
   void UpdateCountersLocked();
+  // Sets one of the output holds and stops or resumes output to match.
+  int HoldOutputLocked(bool& hold, bool on);
   void EnsureModemHelperLocked();
   void ModemHelperMain();
 
@@ -241,6 +243,9 @@ class LinuxSerialDevice final : public SerialDevice {
   // TransmitCommChar's character while the kernel has no room for it: it
   // goes out before the rest of the writes.
   std::optional<char> aheadChar_;
+  // Output held by SETXOFF and by a break, each until its own release.
+  bool xoffHold_ = false;
+  bool breakHold_ = false;
 
   std::thread transferHelper_;
   std::thread drainHelper_;

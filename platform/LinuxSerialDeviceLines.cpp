@@ -131,15 +131,17 @@ bool LinuxSerialDevice::EscapeCommFunction(uint32_t function) {
   int result = 0;
   int line = 0;
   switch (function) {
-    case SETXOFF: result = ::tcflow(fd_, TCOOFF); break;  // as if XOFF had come
-    case SETXON: result = ::tcflow(fd_, TCOON); break;
+    case SETXOFF: result = HoldOutputLocked(xoffHold_, true); break;  // as if XOFF had come
+    case SETXON: result = HoldOutputLocked(xoffHold_, false); break;
     case SETRTS: line = TIOCM_RTS; result = ::ioctl(fd_, TIOCMBIS, &line); break;
     case CLRRTS: line = TIOCM_RTS; result = ::ioctl(fd_, TIOCMBIC, &line); break;
     case SETDTR: line = TIOCM_DTR; result = ::ioctl(fd_, TIOCMBIS, &line); break;
     case CLRDTR: line = TIOCM_DTR; result = ::ioctl(fd_, TIOCMBIC, &line); break;
     case RESETDEV: return true;  // a printer function; serial devices ignore it
-    case SETBREAK: result = ::ioctl(fd_, TIOCSBRK); break;
-    case CLRBREAK: result = ::ioctl(fd_, TIOCCBRK); break;
+    // A break also suspends transmission: what is written meanwhile waits
+    // here instead of going out under the break condition.
+    case SETBREAK: result = ::ioctl(fd_, TIOCSBRK) == 0 ? HoldOutputLocked(breakHold_, true) : -1; break;
+    case CLRBREAK: result = ::ioctl(fd_, TIOCCBRK) == 0 ? HoldOutputLocked(breakHold_, false) : -1; break;
     default: return Fail(EINVAL);
   }
   if (result == 0)
@@ -148,6 +150,17 @@ bool LinuxSerialDevice::EscapeCommFunction(uint32_t function) {
   if (IsGone(error))
     HangUpLocked();
   return Fail(error);
+}
+
+// Output is stopped while either hold (XOFF, break) is on and resumes when
+// the last one is released; 0 or -1 with errno, as the calls it makes.
+int LinuxSerialDevice::HoldOutputLocked(bool& hold, bool on) {
+  const bool wasHeld = xoffHold_ || breakHold_;
+  hold = on;
+  if (xoffHold_ || breakHold_) return wasHeld ? 0 : ::tcflow(fd_, TCOOFF);
+  // The last release also resumes output that the far end's XOFF stopped,
+  // as XON always did.
+  return ::tcflow(fd_, TCOON);
 }
 
 bool LinuxSerialDevice::GetCommModemStatus(uint32_t& modemStatus) {

@@ -462,6 +462,32 @@ TEST_F(SerialTransferTest, TheCharacterSentAheadPassesHeldOutput) {
   EXPECT_EQ(WaitWithin().events, EV_TXEMPTY);
 }
 
+// A break suspends transmission: bytes written meanwhile wait in the device
+// (on a real line they would be lost under the break condition) and go out
+// once the break is cleared, unless output is also stopped as if XOFF had
+// come: each hold ends only with its own release.
+TEST_F(SerialTransferTest, OutputWaitsWhileABreakIsSet) {
+  ASSERT_TRUE(device->SetCommBreak());
+  Event done(true, false);
+  Overlapped ov{&done};
+  ASSERT_FALSE(device->WriteFile("held", 4, ov));
+  ASSERT_EQ(GetLastError(), kErrorIoPending);
+  EXPECT_EQ(Status().cbOutQue, 4u);
+
+  ASSERT_TRUE(device->EscapeCommFunction(SETXOFF));
+  ASSERT_TRUE(device->ClearCommBreak());  // still stopped by XOFF
+  EXPECT_EQ(Status().cbOutQue, 4u);
+  ASSERT_TRUE(device->SetCommBreak());
+  ASSERT_TRUE(device->EscapeCommFunction(SETXON));  // still in the break
+  EXPECT_EQ(Status().cbOutQue, 4u);
+
+  ASSERT_TRUE(device->ClearCommBreak());
+  EXPECT_EQ(pty.Receive(4), "held");
+  uint32_t n = 0;
+  EXPECT_TRUE(device->GetOverlappedResult(ov, n, true));
+  EXPECT_EQ(n, 4u);
+}
+
 TEST_F(SerialTransferTest, WriteTimeoutEndsAWriteWithFewerBytes) {
   ASSERT_TRUE(device->SetCommTimeouts({0, 0, 0, 0, 100}));
   const std::string big = Pattern(300000, 3);

@@ -746,6 +746,8 @@ class TCustomComPort : public TComponent {
   // that return at once with what is there).
   void IssueRead(void* buffer, int length, bool wait, bool whole);
   void ReadWhole(void* buffer, int length);
+  // Refuses a negative length and a missing buffer before anything is done.
+  void CheckTransfer(const void* buffer, int length);
   // Completion check of one direction.
   void WaitForCompletion(platform::Overlapped& overlapped, const std::unique_ptr<platform::Event>& event,
                          int32_t& pendingLength, bool whole, const void* buffer, const char* completeText);

@@ -1,6 +1,7 @@
 // Errors of the component (RaiseError, Check, RaiseThreadError) and its
 // optional log file.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <cerrno>
 
 #include "comport/Comport.h"
+#include "platform/FileOpen.h"
 #include "platform/FileWrite.h"
 #include "platform/LastError.h"
 
@@ -106,6 +108,18 @@ class FileDescriptor {
   int fd_;
 };
 
+// Takes back the first 'written' bytes of an entry that could not be written
+// whole (the file could not grow), so the log never ends mid-entry. Only
+// while they are still the end of the file: another thread's entry after
+// them stays.
+void DropPartialEntry(int fd, std::size_t written) {
+  if (written == 0) return;
+  const off_t end = ::lseek(fd, 0, SEEK_CUR);
+  struct stat st {};
+  if (end < static_cast<off_t>(written) || ::fstat(fd, &st) != 0 || st.st_size != end) return;
+  (void)::ftruncate(fd, end - static_cast<off_t>(written));
+}
+
 [[noreturn]] void RaiseLogError(const QString& file, int code) {
   throw EInOutError("Cannot write the log file \"" + file.toStdString() + "\": " + platform::SystemErrorMessage(code),
                     code);
@@ -132,7 +146,13 @@ void TCustomComPort::WriteLog(const QString& text, const void* data, int count) 
 
   const QString file = LogFile();
   if (file.isEmpty()) return;  // switched off meanwhile
-  const FileDescriptor fd(::open(QFile::encodeName(file).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+  // A FIFO or a link planted at the log's name neither blocks nor receives it.
+  const FileDescriptor fd(platform::OpenRegularFile(QFile::encodeName(file).toStdString(), O_WRONLY | O_APPEND | O_CREAT));
   if (fd.Get() < 0) RaiseLogError(file, errno);
-  if (!platform::WriteAll(fd.Get(), line.constData(), static_cast<size_t>(line.size()))) RaiseLogError(file, errno);
+  std::size_t written = 0;
+  if (!platform::WriteAll(fd.Get(), line.constData(), static_cast<size_t>(line.size()), &written)) {
+    const int code = errno;
+    DropPartialEntry(fd.Get(), written);
+    RaiseLogError(file, code);
+  }
 }

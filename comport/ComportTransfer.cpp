@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "comport/Comport.h"
+#include "framework/Application.h"
 #include "platform/LastError.h"
 
 namespace {
@@ -46,9 +47,19 @@ void TCustomComPort::Read(void* buffer, int length, bool wait) { IssueRead(buffe
 
 void TCustomComPort::ReadWhole(void* buffer, int length) { IssueRead(buffer, length, true, true); }
 
-void TCustomComPort::IssueRead(void* buffer, int length, bool wait, bool whole) {
+void TCustomComPort::CheckTransfer(const void* buffer, int length) {
   CheckActive();
   if (length < 0) RaiseError(0, "Invalid transfer length " + std::to_string(length));
+  if (buffer == nullptr && length > 0) {
+    // The system's answer to a transfer without a buffer, for every kind of
+    // transfer alike, before any handler, log entry or copy reads from it.
+    platform::SetLastError(EINVAL);
+    Check(false);
+  }
+}
+
+void TCustomComPort::IssueRead(void* buffer, int length, bool wait, bool whole) {
+  CheckTransfer(buffer, length);
   if (FBeforeRead) FBeforeRead(this, buffer, length, wait);
   WaitForReadCompletion();
   FReadLength = length;
@@ -70,8 +81,7 @@ void TCustomComPort::IssueRead(void* buffer, int length, bool wait, bool whole) 
 }
 
 void TCustomComPort::Write(const void* buffer, int length, bool wait) {
-  CheckActive();
-  if (length < 0) RaiseError(0, "Invalid transfer length " + std::to_string(length));
+  CheckTransfer(buffer, length);
   if (FBeforeWrite) FBeforeWrite(this, buffer, length, wait);
   WaitForWriteCompletion();
   FWriteLength = length;
@@ -116,7 +126,17 @@ void TCustomComPort::WaitForCompletion(platform::Overlapped& overlapped, const s
     }
   }
   CheckLineErrors();
-  if (pendingLength > 0 && Log()) WriteLog(QString::fromLatin1(completeText), buffer, pendingLength);
+  if (pendingLength > 0 && Log()) {
+    // The transfer is over and its bytes are the caller's: a log entry that
+    // cannot be written must not discard them (a read's bytes have left the
+    // queue, a write's are on the line). Its error is shown once the call
+    // has returned, through the application's exception display.
+    try {
+      WriteLog(QString::fromLatin1(completeText), buffer, pendingLength);
+    } catch (...) {
+      TApplication::QueueException(std::current_exception());
+    }
+  }
   pendingLength = 0;
 }
 

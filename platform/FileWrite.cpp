@@ -6,8 +6,9 @@
 
 namespace platform {
 
-bool WriteAll(int fd, const void* data, std::size_t size) {
+bool WriteAll(int fd, const void* data, std::size_t size, std::size_t* written) {
   const char* p = static_cast<const char*>(data);
+  if (written != nullptr) *written = 0;
   while (size > 0) {
     const ssize_t n = ::write(fd, p, size);
     if (n < 0) {
@@ -16,6 +17,7 @@ bool WriteAll(int fd, const void* data, std::size_t size) {
     }
     p += n;
     size -= static_cast<std::size_t>(n);
+    if (written != nullptr) *written += static_cast<std::size_t>(n);
   }
   return true;
 }

@@ -6,7 +6,8 @@
 namespace platform {
 
 // Writes all 'size' bytes, going on after interruptions and short writes.
-// False on failure, with errno telling why.
-bool WriteAll(int fd, const void* data, std::size_t size);
+// False on failure, with errno telling why; 'written' (when given) tells how
+// many bytes went out all the same.
+bool WriteAll(int fd, const void* data, std::size_t size, std::size_t* written = nullptr);
 
 }  // namespace platform

@@ -118,22 +118,42 @@ TEST(ComportTransfer, NonWaitingWritesGoOutInOrderEachAfterTheOneBefore) {
   EXPECT_FALSE(f.port.WritePending());
 }
 
-TEST(ComportTransfer, NegativeLengthsAreRefusedBeforeAnything) {
+TEST(ComportTransfer, BadLengthsAndNullBuffersAreRefusedBeforeAnything) {
+  // A negative length is the component's own error; a null buffer with bytes
+  // to move is the system's "invalid argument", for waiting and non-waiting
+  // reads and writes alike (a non-waiting write once copied from it).
+  struct Case {
+    const char* what;
+    bool nullBuffer;
+    int length;
+    int code;
+  };
+  const Case cases[] = {{"negative length", false, -1, 0}, {"null buffer", true, 3, EINVAL}};
+  QTemporaryDir dir;
   TransferRecorder r;
   OpenFakePort f;
+  f.port.SetLogFile(dir.filePath("port.log"));
   r.Attach(f.port);
   char buffer[4] = {};
-  for (const bool read : {true, false}) {
-    const EComError e = CatchComError([&] {
-      if (read)
-        f.port.Read(buffer, -1, true);
-      else
-        f.port.Write(buffer, -1, true);
-    });
-    EXPECT_EQ(e.ComErrorCode, 0);
-    EXPECT_NE(std::string(e.what()).find("-1"), std::string::npos) << e.what();
+  for (const Case& c : cases) {
+    for (const bool read : {true, false}) {
+      for (const bool wait : {true, false}) {
+        SCOPED_TRACE(std::string(c.what) + (read ? ", read" : ", write") + (wait ? ", waiting" : ""));
+        char* data = c.nullBuffer ? nullptr : buffer;
+        const EComError e = CatchComError([&] {
+          if (read)
+            f.port.Read(data, c.length, wait);
+          else
+            f.port.Write(data, c.length, wait);
+        });
+        EXPECT_EQ(e.ComErrorCode, c.code);
+        if (c.length < 0) EXPECT_NE(std::string(e.what()).find("-1"), std::string::npos) << e.what();
+      }
+    }
   }
   EXPECT_TRUE(r.events.empty());
+  for (const Op op : f.device->CallLog()) EXPECT_TRUE(op != Op::ReadFile && op != Op::WriteFile);
+  EXPECT_FALSE(QFile::exists(dir.filePath("port.log")));
 }
 
 // Exposes the length check of the writes that take a whole string or byte

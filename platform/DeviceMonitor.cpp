@@ -5,17 +5,16 @@
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/inotify.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <filesystem>
-#include <vector>
 
 #include "platform/DeviceTree.h"
 #include "platform/LastError.h"
+#include "platform/SerialPortList.h"
 
 namespace platform {
 
@@ -28,7 +27,7 @@ constexpr char kUdevControl[] = "/run/udev/control";
 // Receives in a row that the kernel source may drop through the filter
 // before Receive gives up for this wake (the descriptor stays readable).
 constexpr int kMaxFilteredInARow = 64;
-// What the inotify watch on <dev> reports.
+// What the inotify watches on <dev> and <dev>/pts report.
 constexpr uint32_t kDevWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR;
 // epoll tags of the two sources.
 constexpr uint32_t kInotifyTag = 0;
@@ -76,36 +75,6 @@ class LibudevSource final : public UdevEventSource {
   udev_monitor* const monitor_;
 };
 
-// The entry 'name' directly in 'devRoot' (canonical) is a serial port: a
-// character device with a port's name, or a link leading (every step inside
-// <dev>) to a pseudo-terminal slave or to such a device.
-bool IsPortEntry(const fs::path& devRoot, const std::string& name) {
-  if (name.empty() || name.front() == '.') return false;
-  const fs::path entry = devRoot / name;
-  struct stat info {};
-  if (::lstat(entry.c_str(), &info) != 0) return false;
-  if (S_ISCHR(info.st_mode)) return LooksLikePortName(name);
-  if (!S_ISLNK(info.st_mode)) return false;
-  // Links are followed as the port lists follow them: every step inside <dev>.
-  const auto target = devtree::ResolveWithin(entry, devRoot);
-  if (!target) return false;
-  std::vector<std::string> parts;
-  for (const auto& part : target->lexically_relative(devRoot)) parts.push_back(part.string());
-  if (parts.size() == 2 && parts[0] == "pts") return AllDigits(parts[1]);
-  if (parts.size() != 1 || !LooksLikePortName(parts[0])) return false;
-  std::error_code ec;
-  return fs::is_character_file(*target, ec);
-}
-
-std::set<std::string> ScanPorts(const fs::path& devRoot) {
-  std::set<std::string> ports;
-  devtree::ForEachEntry(devRoot, [&](const fs::directory_entry& e) {
-    const std::string name = e.path().filename().string();
-    if (IsPortEntry(devRoot, name)) ports.insert(name);
-  });
-  return ports;
-}
-
 std::string BaseName(const std::string& path) { return fs::path(path).filename().string(); }
 
 }  // namespace
@@ -141,7 +110,8 @@ std::unique_ptr<DeviceMonitor> DeviceMonitor::Create(const std::string& devRoot)
 }
 
 std::unique_ptr<DeviceMonitor> DeviceMonitor::Create(const std::string& devRoot,
-                                                     std::unique_ptr<UdevEventSource> udev) {
+                                                     std::unique_ptr<UdevEventSource> udev,
+                                                     const std::string& sysRoot) {
   std::error_code ec;
   const fs::path root = fs::canonical(devRoot, ec);
   if (ec) {
@@ -164,13 +134,24 @@ std::unique_ptr<DeviceMonitor> DeviceMonitor::Create(const std::string& devRoot,
     SetLastError(code);
     return nullptr;
   }
-  return std::unique_ptr<DeviceMonitor>(new DeviceMonitor(root.string(), epoll, inotify, watch, std::move(udev)));
+  // Where links to pseudo-terminals lead: without it such a link is still
+  // looked at whenever <dev> or udev reports a change.
+  const int ptsWatch = ::inotify_add_watch(inotify, (root / "pts").c_str(), kDevWatchMask);
+  return std::unique_ptr<DeviceMonitor>(
+      new DeviceMonitor(sysRoot, root, epoll, inotify, watch, ptsWatch, std::move(udev)));
 }
 
-DeviceMonitor::DeviceMonitor(std::string devRoot, int epoll, int inotify, int watch,
-                             std::unique_ptr<UdevEventSource> udev)
-    : devRoot_(std::move(devRoot)), epoll_(epoll), inotify_(inotify), watch_(watch), udev_(std::move(udev)) {
-  present_ = ScanPorts(devRoot_);
+DeviceMonitor::DeviceMonitor(std::string sysRoot, fs::path devRoot, int epoll, int inotify, int watch,
+                             int ptsWatch, std::unique_ptr<UdevEventSource> udev)
+    : sysRoot_(std::move(sysRoot)),
+      devRoot_(std::move(devRoot)),
+      epoll_(epoll),
+      inotify_(inotify),
+      watch_(watch),
+      ptsWatch_(ptsWatch),
+      udev_(std::move(udev)) {
+  devtree::ForEachEntry(devRoot_, [&](const fs::directory_entry& e) { Evaluate(e.path().filename().string()); });
+  pending_.clear();  // what is there from the start is present, not arriving
 }
 
 DeviceMonitor::~DeviceMonitor() {
@@ -202,17 +183,19 @@ void DeviceMonitor::ReadInotify() {
         Rescan();
         continue;
       }
-      if (event->wd != watch_ || event->len == 0) continue;
-      const std::string name(event->name);
-      if ((event->mask & (IN_CREATE | IN_MOVED_TO)) != 0) EntryAppeared(name);
-      if ((event->mask & (IN_DELETE | IN_MOVED_FROM)) != 0) EntryGone(name);
+      if (event->len == 0 || (event->wd != watch_ && event->wd != ptsWatch_)) continue;
+      if (event->wd == watch_) Evaluate(event->name);
+      RecheckLinks();
     }
   }
 }
 
 void DeviceMonitor::ReadUdev() {
   if (!udev_) return;
-  while (auto event = udev_->Receive()) Translate(*event);
+  while (auto event = udev_->Receive()) {
+    Translate(*event);
+    RecheckLinks();
+  }
 }
 
 void DeviceMonitor::Translate(const UdevEvent& event) {
@@ -222,7 +205,7 @@ void DeviceMonitor::Translate(const UdevEvent& event) {
   if (event.subsystem == "tty") {
     const std::string name = BaseName(!event.devname.empty() ? event.devname : event.syspath);
     if (!LooksLikePortName(name)) return;
-    if (added) PortArrived(name);
+    if (added) PortArrived(name, (devRoot_ / name).string());
     if (removed) PortRemoved(name);
   } else if (event.subsystem == "usb" && event.devtype == "usb_device") {
     const std::string& path = !event.syspath.empty() ? event.syspath : event.devname;
@@ -232,27 +215,40 @@ void DeviceMonitor::Translate(const UdevEvent& event) {
   }
 }
 
-void DeviceMonitor::EntryAppeared(const std::string& name) {
-  if (IsPortEntry(devRoot_, name)) {
-    PortArrived(name);
-  } else {
-    PortRemoved(name);  // a port's name now holds something else (or is gone again)
-  }
+void DeviceMonitor::Evaluate(const std::string& name) {
+  std::error_code ec;
+  if (fs::is_symlink(fs::symlink_status(devRoot_ / name, ec)))
+    links_.insert(name);
+  else
+    links_.erase(name);
+  const auto port = PortOfDevEntry(sysRoot_, devRoot_, name);
+  const auto known = present_.find(name);
+  // A name that now leads to another port: the old one went, a new one came.
+  if (known != present_.end() && (!port || known->second != port->node.string())) PortRemoved(name);
+  if (port) PortArrived(name, port->node.string());
 }
 
-void DeviceMonitor::EntryGone(const std::string& name) { PortRemoved(name); }
+void DeviceMonitor::RecheckLinks() {
+  const std::set<std::string> links = links_;  // Evaluate edits the set
+  for (const auto& name : links) Evaluate(name);
+}
 
 void DeviceMonitor::Rescan() {
-  const std::set<std::string> now = ScanPorts(devRoot_);
-  const std::set<std::string> before = present_;
-  for (const auto& name : before)
-    if (now.count(name) == 0) PortRemoved(name);
-  for (const auto& name : now) PortArrived(name);
+  std::set<std::string> names = links_;
+  for (const auto& [name, node] : present_) names.insert(name);
+  devtree::ForEachEntry(devRoot_, [&](const fs::directory_entry& e) { names.insert(e.path().filename().string()); });
+  for (const auto& name : names) Evaluate(name);
 }
 
-void DeviceMonitor::PortArrived(const std::string& name) {
-  if (!present_.insert(name).second) return;  // already reported by the other source
+void DeviceMonitor::PortArrived(const std::string& name, const std::string& node) {
+  if (!present_.emplace(name, node).second) return;  // already reported by the other source
   pending_.push_back({DeviceNotice::Kind::Arrival, DeviceNotice::Type::Port, name});
+}
+
+std::set<std::string> DeviceMonitor::PresentPorts() const {
+  std::set<std::string> names;
+  for (const auto& [name, node] : present_) names.insert(name);
+  return names;
 }
 
 void DeviceMonitor::PortRemoved(const std::string& name) {

@@ -5,7 +5,8 @@
 //  - the udev monitor (USB devices and tty devices): source "udev" while
 //    udevd runs, else the kernel's own messages;
 //  - inotify on <dev>: nodes and symbolic links made, removed or renamed
-//    directly in <dev>. Virtual ports (a link to a pseudo-terminal slave,
+//    directly in <dev>, and on <dev>/pts: pseudo-terminal slaves made and
+//    removed. Virtual ports (a link to a pseudo-terminal slave,
 //    such as a gateway simulator publishes) are seen only here.
 //
 // Notices:
@@ -22,20 +23,30 @@
 // <dev> when it starts), reports an arrival only for a port not in it and a
 // removal only for a port in it.
 //
-// Which entries of <dev> are ports: a character device whose name looks
-// like a port (below), or a symbolic link that leads, every step inside
-// <dev> as the port lists follow links, to a pseudo-terminal slave (<dev>/pts/<n>) or to such a character device.
-// Hidden names (leading ".") and everything else pass without notice. A
-// removed link can no longer be resolved: its removal is reported when its
-// name was known as a port.
+// Which entries of <dev> are ports is what the port lists take there
+// (PortOfDevEntry in SerialPortList.h): the node of a port registered in
+// sysfs, or a link leading, every step inside <dev>, to a pseudo-terminal
+// slave (<dev>/pts/<n>) or to such a node. Hidden names (leading "."),
+// character nodes unknown to sysfs and everything else pass without
+// notice. The monitor keeps, for each present port, where it leads: a name
+// that comes to lead elsewhere (a link renamed over by a link to another
+// pseudo-terminal) is reported as a removal, then an arrival. What a link
+// leads to may come or go without the link changing, so every link in
+// <dev> is looked at again after each change that <dev>, <dev>/pts or udev
+// reports: a link whose pseudo-terminal or port appears later arrives then,
+// one whose pseudo-terminal goes is removed. A removed entry can no longer
+// be resolved: its removal is reported when its name was known as a port.
+// A tty device udev reports is taken by its name (LooksLikePortName).
 //
 // Single-threaded: create it, wait on Descriptor() and call Next() on one
-// thread. The <dev> root is a parameter so tests can watch a built tree;
+// thread. The roots are parameters so tests can watch a built tree;
 // the udev part is an interface so tests can feed it (udev refuses built
 // /sys trees).
 #pragma once
 
 #include <deque>
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -84,8 +95,10 @@ bool LooksLikePortName(const std::string& name);
 class DeviceMonitor {
  public:
   // Watches 'devRoot' and, when given, 'udev' (without one only <dev> is
-  // watched). Null, with the last error set, when <dev> cannot be watched.
-  static std::unique_ptr<DeviceMonitor> Create(const std::string& devRoot, std::unique_ptr<UdevEventSource> udev);
+  // watched); 'sysRoot' tells which nodes are registered ports. Null, with
+  // the last error set, when <dev> cannot be watched.
+  static std::unique_ptr<DeviceMonitor> Create(const std::string& devRoot, std::unique_ptr<UdevEventSource> udev,
+                                               const std::string& sysRoot = "/sys");
   // The same with the system's udev monitor, where it can be made.
   static std::unique_ptr<DeviceMonitor> Create(const std::string& devRoot);
 
@@ -100,29 +113,33 @@ class DeviceMonitor {
   std::optional<DeviceNotice> Next();
 
   // The ports known to be present in <dev> and through udev.
-  const std::set<std::string>& PresentPorts() const { return present_; }
+  std::set<std::string> PresentPorts() const;
 
  private:
-  DeviceMonitor(std::string devRoot, int epoll, int inotify, int watch, std::unique_ptr<UdevEventSource> udev);
+  DeviceMonitor(std::string sysRoot, std::filesystem::path devRoot, int epoll, int inotify, int watch, int ptsWatch,
+                std::unique_ptr<UdevEventSource> udev);
 
   void ReadInotify();
   void ReadUdev();
-  // An entry of <dev> was made, or renamed to 'name'.
-  void EntryAppeared(const std::string& name);
-  // An entry of <dev> was removed, or renamed away from 'name'.
-  void EntryGone(const std::string& name);
-  // inotify lost events: compare <dev> with what is known.
+  // Looks at the entry 'name' of <dev> (made, removed, renamed, or a link
+  // whose end may have changed) and reports what changed for it.
+  void Evaluate(const std::string& name);
+  void RecheckLinks();
+  // inotify lost events: look at everything in <dev> and everything known.
   void Rescan();
-  void PortArrived(const std::string& name);
+  void PortArrived(const std::string& name, const std::string& node);
   void PortRemoved(const std::string& name);
   void Translate(const UdevEvent& event);
 
-  std::string devRoot_;  // canonical
+  std::string sysRoot_;
+  std::filesystem::path devRoot_;  // canonical
   int epoll_ = -1;
   int inotify_ = -1;
   int watch_ = -1;
+  int ptsWatch_ = -1;  // <dev>/pts; -1 when it cannot be watched
   std::unique_ptr<UdevEventSource> udev_;
-  std::set<std::string> present_;
+  std::map<std::string, std::string> present_;  // port name -> where it leads
+  std::set<std::string> links_;                 // the links directly in <dev>
   std::deque<DeviceNotice> pending_;
 };
 

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <set>
 #include <string_view>
 
 #include "platform/DeviceTree.h"
@@ -127,30 +126,31 @@ std::vector<SerialPortEntry> ListSysfsPorts(const fs::path& sysRoot) {
   return ports;
 }
 
-// True for <devRoot>/pts/<number> and for <devRoot>/<a port found in sysfs>.
-bool IsSerialNode(const fs::path& node, const fs::path& devRoot,
-                  const std::set<std::string>& sysfsNames) {
+// The tty class entry 'name' is there and a present port.
+bool IsRegisteredPort(const fs::path& sysRoot, const std::string& name) {
+  std::error_code ec;
+  const fs::path entry = sysRoot / "class" / "tty" / name;
+  return fs::exists(fs::symlink_status(entry, ec)) && IsPresentPort(name, entry);
+}
+
+// True for <devRoot>/pts/<number> and for <devRoot>/<a registered port>.
+bool IsSerialNode(const fs::path& node, const fs::path& devRoot, const fs::path& sysRoot) {
   const fs::path rel = node.lexically_relative(devRoot);
   std::vector<std::string> parts;
   for (const auto& part : rel) parts.push_back(part.string());
   if (parts.size() == 2 && parts[0] == "pts") return AllDigits(parts[1]);
-  return parts.size() == 1 && sysfsNames.count(parts[0]) != 0;
+  return parts.size() == 1 && IsRegisteredPort(sysRoot, parts[0]);
 }
 
-std::vector<SerialPortEntry> ListVirtualPorts(const fs::path& devRootGiven,
-                                              const std::set<std::string>& sysfsNames) {
+std::vector<SerialPortEntry> ListVirtualPorts(const std::string& sysRoot, const fs::path& devRootGiven) {
   std::vector<SerialPortEntry> ports;
   std::error_code ec;
   const fs::path devRoot = fs::canonical(devRootGiven, ec);
   if (ec) return ports;
   ForEachEntry(devRoot, [&](const fs::directory_entry& e) {
-    std::error_code linkError;
-    if (!e.is_symlink(linkError)) return;
     const std::string name = e.path().filename().string();
-    if (sysfsNames.count(name) != 0) return;
-    const auto node = ResolveWithin(e.path(), devRoot);
-    if (node && IsSerialNode(*node, devRoot, sysfsNames))
-      ports.push_back({name, "Virtual Serial Port"});
+    const auto port = PortOfDevEntry(sysRoot, devRoot, name);
+    if (port && !port->registered) ports.push_back({name, "Virtual Serial Port"});
   });
   return ports;
 }
@@ -166,10 +166,22 @@ std::vector<SerialPortEntry> ListRegisteredPorts(const std::string& sysRoot) {
 std::vector<SerialPortEntry> ListPresentPorts(const std::string& sysRoot,
                                               const std::string& devRoot) {
   std::vector<SerialPortEntry> ports = ListRegisteredPorts(sysRoot);
-  std::set<std::string> sysfsNames;
-  for (const auto& port : ports) sysfsNames.insert(port.name);
-  for (auto& port : ListVirtualPorts(devRoot, sysfsNames)) ports.push_back(std::move(port));
+  for (auto& port : ListVirtualPorts(sysRoot, devRoot)) ports.push_back(std::move(port));
   return ports;
+}
+
+std::optional<DevPort> PortOfDevEntry(const std::string& sysRoot, const fs::path& devRoot,
+                                      const std::string& name) {
+  if (name.empty() || name.front() == '.') return std::nullopt;
+  const fs::path entry = devRoot / name;
+  std::error_code ec;
+  const fs::file_status own = fs::symlink_status(entry, ec);
+  if (!fs::exists(own)) return std::nullopt;
+  if (IsRegisteredPort(sysRoot, name)) return DevPort{true, entry};
+  if (!fs::is_symlink(own)) return std::nullopt;
+  auto node = ResolveWithin(entry, devRoot);
+  if (!node || !IsSerialNode(*node, devRoot, sysRoot)) return std::nullopt;
+  return DevPort{false, std::move(*node)};
 }
 
 std::vector<SerialPortEntry> ListSerialPorts(const std::string& sysRoot,

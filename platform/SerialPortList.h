@@ -8,11 +8,14 @@
 //    their own.
 //  - symbolic links directly in <dev> that lead, within <dev>, to a
 //    pseudo-terminal slave (<dev>/pts/<number>) or to a port found in sysfs:
-//    virtual ports, such as a gateway simulator publishes.
+//    virtual ports, such as a gateway simulator publishes. Hidden names do
+//    not count (PortOfDevEntry below).
 //
 // The roots are parameters so that tests can point them at a built tree.
 #pragma once
 
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,5 +41,23 @@ std::vector<SerialPortEntry> ListPresentPorts(const std::string& sysRoot = "/sys
 // Present ports, sorted by name: the list the tool shows.
 std::vector<SerialPortEntry> ListSerialPorts(const std::string& sysRoot = "/sys",
                                              const std::string& devRoot = "/dev");
+
+// Which entries directly in <dev> are serial ports: the one rule the port
+// lists and the device monitor both follow. An entry is a port when its
+// name is not hidden (no leading ".") and
+//  - its name is that of a registered port (a sysfs entry that
+//    ListRegisteredPorts takes): the port's own node, or
+//  - it is a symbolic link that leads, every step inside <dev>, to a
+//    pseudo-terminal slave (<dev>/pts/<number>) or to the node of a
+//    registered port: a virtual port.
+// A character node unknown to sysfs is no port, whatever its name.
+struct DevPort {
+  bool registered = false;      // the node of a registered port; else a virtual port
+  std::filesystem::path node;   // where the port is reached: the entry itself, or the link's end
+};
+// What the entry 'name' directly in 'devRoot' (canonical) is by that rule;
+// nothing when it is absent or no port.
+std::optional<DevPort> PortOfDevEntry(const std::string& sysRoot, const std::filesystem::path& devRoot,
+                                      const std::string& name);
 
 }  // namespace platform

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 #include <chrono>
 #include <filesystem>
@@ -13,6 +12,7 @@
 #include <ostream>
 #include <vector>
 
+#include "platform/DeviceLists.h"
 #include "platform/DeviceMonitor.h"
 #include "platform/LastError.h"
 #include "support/FakeTree.h"
@@ -50,17 +50,13 @@ std::vector<DeviceNotice> CollectUntil(DeviceMonitor& monitor, const DeviceNotic
   return got;
 }
 
-// A character device node that leads to the null device (never a port of
-// this machine). False where nodes cannot be made.
-bool MakeNode(const fs::path& path) { return ::mknod(path.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0; }
-
 TEST(DeviceMonitorTest, LinksToPseudoTerminalsInDevComeAndGo) {
   FakeTree tree;
   tree.Pts(0);
   tree.Pts(1);
   tree.Link(tree.dev() / "ttyOLD", "pts/1");  // there before the monitor
   tree.File(tree.dev() / "old.txt");
-  auto monitor = DeviceMonitor::Create(tree.Dev(), nullptr);
+  auto monitor = DeviceMonitor::Create(tree.Dev(), nullptr, tree.Sys());
   ASSERT_TRUE(monitor);
   EXPECT_EQ(monitor->PresentPorts(), std::set<std::string>{"ttyOLD"});
 
@@ -110,33 +106,127 @@ TEST(DeviceMonitorTest, LinksToPseudoTerminalsInDevComeAndGo) {
   EXPECT_EQ(monitor->PresentPorts(), (std::set<std::string>{"ttyABS", "ttyEND"}));
 }
 
-TEST(DeviceMonitorTest, PortNodesCountByNameAndANameTakenOverIsRemoved) {
-  FakeTree tree;
-  tree.Pts(0);
-  auto monitor = DeviceMonitor::Create(tree.Dev(), nullptr);
-  ASSERT_TRUE(monitor);
-  if (!MakeNode(tree.dev() / "ttyXR0")) GTEST_SKIP() << "device nodes cannot be made here";
-  ASSERT_TRUE(MakeNode(tree.dev() / "tty5"));   // a virtual console
-  ASSERT_TRUE(MakeNode(tree.dev() / "null0"));  // no port's name
-  tree.Link(tree.dev() / "ttyCON", "tty5");      // a link to a console
-  tree.Link(tree.dev() / "gps0", "ttyXR0");      // a link to a port node
-  EXPECT_EQ(CollectUntil(*monitor, PortArrival("gps0")),
-            (std::vector<DeviceNotice>{PortArrival("ttyXR0"), PortArrival("gps0")}));
+// The port names the two present-port lists give for a tree.
+std::set<std::string> ListedPorts(const FakeTree& tree) {
+  const auto names = platform::SerialPortNames(tree.Sys(), tree.Dev());
+  return {names.begin(), names.end()};
+}
+std::set<std::string> FriendlyListedPorts(const FakeTree& tree) {
+  std::set<std::string> names;
+  for (const auto& friendly : platform::PortFriendlyNames(tree.Sys(), tree.Dev())) {
+    const auto open = friendly.rfind(" (");
+    names.insert(friendly.substr(open + 2, friendly.size() - open - 3));
+  }
+  return names;
+}
 
-  // A port link replaced by a plain file: the port is gone.
-  tree.Link(tree.dev() / "ttyGW0", "pts/0");
-  EXPECT_EQ(CollectUntil(*monitor, PortArrival("ttyGW0")), std::vector<DeviceNotice>{PortArrival("ttyGW0")});
-  tree.File(tree.dev() / "plain");
-  fs::rename(tree.dev() / "plain", tree.dev() / "ttyGW0");
-  fs::remove(tree.dev() / "ttyXR0");
-  EXPECT_EQ(CollectUntil(*monitor, PortRemoval("ttyXR0")),
-            (std::vector<DeviceNotice>{PortRemoval("ttyGW0"), PortRemoval("ttyXR0")}));
+// One rule says which entries of <dev> are ports: the monitor's notices
+// follow what the lists show, before and after each change. A registered
+// port comes with its node, as a driver makes them.
+TEST(DeviceMonitorTest, NoticesFollowWhatThePortListsShow) {
+  const auto registered = [](FakeTree& t, const std::string& name, const std::string& usbPort) {
+    t.UsbSerial(name, usbPort, "ftdi_sio", "FT232R USB UART");
+    ASSERT_TRUE(t.Node(t.dev() / name, S_IFCHR));
+  };
+  const struct {
+    const char* what;
+    std::function<void(FakeTree&)> before;  // the tree the monitor starts on
+    std::function<void(FakeTree&)> change;
+    std::vector<DeviceNotice> expected;
+    std::set<std::string> present;  // ports after the change
+  } cases[] = {
+      {"a hidden link is no port", [](FakeTree& t) { t.Pts(3); },
+       [](FakeTree& t) { t.Link(t.dev() / ".hidden0", "pts/3"); }, {}, {}},
+      {"a character node unknown to sysfs is no port, nor a link to it", [](FakeTree&) {},
+       [](FakeTree& t) {
+         ASSERT_TRUE(t.Node(t.dev() / "ttyCHR9", S_IFCHR));
+         t.Link(t.dev() / "gps1", "ttyCHR9");
+       },
+       {}, {}},
+      {"a virtual console and a link to it are no ports", [](FakeTree&) {},
+       [](FakeTree& t) {
+         ASSERT_TRUE(t.Node(t.dev() / "tty5", S_IFCHR));
+         t.Link(t.dev() / "ttyCON", "tty5");
+       },
+       {}, {}},
+      {"a registered port's node, then a link to it", [](FakeTree&) {},
+       [&](FakeTree& t) {
+         registered(t, "ttyUSB4", "1-4");
+         t.Link(t.dev() / "gps0", "ttyUSB4");
+       },
+       {PortArrival("ttyUSB4"), PortArrival("gps0")}, {"ttyUSB4", "gps0"}},
+      {"a dangling link whose pseudo-terminal appears later",
+       [](FakeTree& t) { t.Link(t.dev() / "ttyLATE", "pts/7"); }, [](FakeTree& t) { t.Pts(7); },
+       {PortArrival("ttyLATE")}, {"ttyLATE"}},
+      {"a dangling link whose port appears later",
+       [](FakeTree& t) { t.Link(t.dev() / "gps2", "ttyUSB5"); },
+       [&](FakeTree& t) { registered(t, "ttyUSB5", "1-5"); },
+       {PortArrival("ttyUSB5"), PortArrival("gps2")}, {"ttyUSB5", "gps2"}},
+      {"a port link renamed over by a link to another pseudo-terminal",
+       [](FakeTree& t) {
+         t.Pts(3);
+         t.Pts(4);
+         t.Link(t.dev() / "ttyGW0", "pts/3");
+       },
+       [](FakeTree& t) {
+         t.Link(t.dev() / ".new", "pts/4");
+         fs::rename(t.dev() / ".new", t.dev() / "ttyGW0");
+       },
+       {PortRemoval("ttyGW0"), PortArrival("ttyGW0")}, {"ttyGW0"}},
+      {"a port link renamed over by a plain file",
+       [](FakeTree& t) {
+         t.Pts(3);
+         t.Link(t.dev() / "ttyGW0", "pts/3");
+       },
+       [](FakeTree& t) {
+         t.File(t.dev() / "plain");
+         fs::rename(t.dev() / "plain", t.dev() / "ttyGW0");
+       },
+       {PortRemoval("ttyGW0")}, {}},
+      {"a link whose pseudo-terminal goes",
+       [](FakeTree& t) {
+         t.Pts(5);
+         t.Link(t.dev() / "ttyGONE", "pts/5");
+       },
+       [](FakeTree& t) { fs::remove(t.dev() / "pts" / "5"); }, {PortRemoval("ttyGONE")}, {}},
+      {"a registered port goes, and the link to it with it",
+       [&](FakeTree& t) {
+         registered(t, "ttyUSB6", "1-6");
+         t.Link(t.dev() / "gps3", "ttyUSB6");
+       },
+       [](FakeTree& t) {
+         fs::remove(t.dev() / "ttyUSB6");
+         fs::remove(t.sys() / "class" / "tty" / "ttyUSB6");
+       },
+       {PortRemoval("ttyUSB6"), PortRemoval("gps3")}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeTree tree;
+    tree.Pts(0);
+    c.before(tree);
+    auto monitor = DeviceMonitor::Create(tree.Dev(), nullptr, tree.Sys());
+    ASSERT_TRUE(monitor);
+    EXPECT_EQ(monitor->PresentPorts(), ListedPorts(tree));
+    c.change(tree);
+    // A last port closes the change, so what passed without a notice is
+    // known to have passed.
+    tree.Link(tree.dev() / "ttyEND", "pts/0");
+    std::vector<DeviceNotice> expected = c.expected;
+    expected.push_back(PortArrival("ttyEND"));
+    EXPECT_EQ(CollectUntil(*monitor, expected.back()), expected);
+    std::set<std::string> present = c.present;
+    present.insert("ttyEND");
+    EXPECT_EQ(monitor->PresentPorts(), present);
+    EXPECT_EQ(ListedPorts(tree), present);
+    EXPECT_EQ(FriendlyListedPorts(tree), present);
+  }
 }
 
 TEST(DeviceMonitorTest, UdevMessagesOfAUsbSerialAdapter) {
   FakeTree tree;
   auto feed = std::make_shared<FakeUdevFeed>();
-  auto monitor = DeviceMonitor::Create(tree.Dev(), std::make_unique<FakeUdevSource>(feed));
+  auto monitor = DeviceMonitor::Create(tree.Dev(), std::make_unique<FakeUdevSource>(feed), tree.Sys());
   ASSERT_TRUE(monitor);
   const std::string usb = FakeUdevFeed::UsbPath("1-2");
   const DeviceNotice last = PortArrival("ttyACM9");
@@ -164,12 +254,13 @@ TEST(DeviceMonitorTest, UdevMessagesOfAUsbSerialAdapter) {
 TEST(DeviceMonitorTest, APortSeenByUdevAndInDevIsReportedOnce) {
   FakeTree tree;
   auto feed = std::make_shared<FakeUdevFeed>();
-  auto monitor = DeviceMonitor::Create(tree.Dev(), std::make_unique<FakeUdevSource>(feed));
+  auto monitor = DeviceMonitor::Create(tree.Dev(), std::make_unique<FakeUdevSource>(feed), tree.Sys());
   ASSERT_TRUE(monitor);
   const std::string usb = FakeUdevFeed::UsbPath("1-2");
-  // The node comes first (devtmpfs makes it), udev's messages after it; on
-  // removal the node goes first too.
-  if (!MakeNode(tree.dev() / "ttyUSB0")) GTEST_SKIP() << "device nodes cannot be made here";
+  // The node comes first (devtmpfs makes it once the port is registered),
+  // udev's messages after it; on removal the node goes first too.
+  tree.UsbSerial("ttyUSB0", "1-2", "ftdi_sio", "FT232R USB UART");
+  ASSERT_TRUE(tree.Node(tree.dev() / "ttyUSB0", S_IFCHR));
   EXPECT_EQ(CollectUntil(*monitor, PortArrival("ttyUSB0")), std::vector<DeviceNotice>{PortArrival("ttyUSB0")});
   feed->PlugUsbSerial("ttyUSB0", "1-2");
   const DeviceNotice plugged{Kind::Arrival, Type::DeviceInterface, usb};

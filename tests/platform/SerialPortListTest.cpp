@@ -122,6 +122,7 @@ TEST(SerialPortListTest, DevLinksToPseudoTerminalsAndPortsAreVirtualPorts) {
   tree.Link(d / "ttyCHAIN0", "serial/by-id/usb-x");  // chain inside /dev
   // Not taken.
   tree.Link(d / "stale0", "pts/9");                 // the pseudo-terminal is gone
+  tree.Link(d / ".hidden0", "pts/3");               // a hidden name
   tree.Link(d / "ptmx", "pts/ptmx");                // not a numbered slave
   tree.Link(d / "ghost1", "ttyS1");                 // a ghost UART
   tree.Link(d / "rtc", "rtc0");                     // not a serial node

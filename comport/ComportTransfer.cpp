@@ -4,6 +4,7 @@
 //
 // Every read takes its bytes straight from the driver's queue into the
 // caller's buffer; the component keeps no receive buffer of its own.
+#include <QScopeGuard>
 #include <cerrno>
 #include <climits>
 #include <utility>
@@ -72,6 +73,8 @@ void TCustomComPort::IssueRead(void* buffer, int length, bool wait, bool whole) 
 void TCustomComPort::Write(const void* buffer, int length, bool wait) {
   CheckActive();
   if (length < 0) RaiseError(0, "Invalid transfer length " + std::to_string(length));
+  ++FWritesUnderWay;
+  const auto ended = qScopeGuard([this] { --FWritesUnderWay; });
   if (FBeforeWrite) FBeforeWrite(this, buffer, length, wait);
   WaitForWriteCompletion();
   FWriteLength = length;

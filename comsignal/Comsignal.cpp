@@ -412,12 +412,9 @@ void TComSignal::RetrieveEvents() {
   const auto link = std::make_shared<TComSignalLink>(this, FComPort);
   // The handlers hold the link (never the indicator itself), so a copy
   // that outlives the attachment stays safe to call.
-  const auto openClose = [this, &link](Hook<TOpenCloseEvent> TComSignalLink::*hook) {
+  const auto openClose = [this, &link](void (TComSignal::*work)(), Hook<TOpenCloseEvent> TComSignalLink::*hook) {
     return TOpenCloseEvent::Bind(
-        [link, hook](TCustomComPort* sender) {
-          link->Chain(&TComSignal::UpdateSignalValue, (*link).*hook, sender);
-        },
-        this);
+        [link, work, hook](TCustomComPort* sender) { link->Chain(work, (*link).*hook, sender); }, this);
   };
   const auto notify = [this, &link](void (TComSignal::*work)()) {
     return TNotifyEvent::Bind([link, work](TObject*) { link->Chain(work, link->Event, link->Port); }, this);
@@ -433,11 +430,15 @@ void TComSignal::RetrieveEvents() {
   FLink = link;
   FWriting = false;
   using P = TCustomComPort;
+  // The link joins and takes its slots in one step: a link that leaves
+  // meanwhile finds it among those that may have saved its handlers.
   Chains& chains = Chains::Instance();
   const auto lock = chains.Lock();
   chains.Join(link.get());
-  link->Take(link->AfterOpen, {&P::AfterOpen, &P::SetAfterOpen}, openClose(&TComSignalLink::AfterOpen));
-  link->Take(link->AfterClose, {&P::AfterClose, &P::SetAfterClose}, openClose(&TComSignalLink::AfterClose));
+  link->Take(link->AfterOpen, {&P::AfterOpen, &P::SetAfterOpen},
+             openClose(&TComSignal::UpdateSignalValue, &TComSignalLink::AfterOpen));
+  link->Take(link->AfterClose, {&P::AfterClose, &P::SetAfterClose},
+             openClose(&TComSignal::AfterCloseWork, &TComSignalLink::AfterClose));
   switch (KindOf(FSignal)) {
     case Kind::Pulse:
       link->Take(link->Event, SlotOf(FSignal), notify(&TComSignal::PulseWork));
@@ -495,10 +496,20 @@ void TComSignal::BeforeWriteWork() {
 
 void TComSignal::AfterWriteWork() { FWriting = false; }
 
+void TComSignal::AfterCloseWork() {
+  // No write is under way on a closed port, and nothing is lit for the
+  // timer to put out.
+  FWriting = false;
+  FTimer->SetEnabled(false);
+  UpdateSignalValue();
+}
+
 void TComSignal::OnTimer(TObject*) {
-  // A write still in progress keeps the transmit signal lit; the timer
-  // looks again one period later.
-  if (FSignal == siTxChar && FWriting) return;
+  // A write still under way keeps the transmit signal lit; the timer looks
+  // again one period later. A write that failed never reached AfterWrite:
+  // the port tells whether one is under way.
+  if (FSignal == siTxChar && FWriting && FComPort != nullptr && FComPort->Writing()) return;
+  FWriting = false;
   FTimer->SetEnabled(false);
   SetSignalValue(false);
 }

@@ -6,8 +6,9 @@
 //
 // Signals are of three kinds: pulses (an event of the port; lit on each
 // event, dark Delay ms after the last), the transmit signal (lit while the
-// port writes and up to Delay ms after) and levels (the four modem input
-// lines, read from the port's modem status).
+// port writes and up to Delay ms after, also when the write fails) and
+// levels (the four modem input lines, read from the port's modem status).
+// A close puts any signal out.
 //
 // Chaining. Each attachment is one shared link object: the handlers the
 // indicator installs on the port hold the link, and the link holds the
@@ -181,6 +182,7 @@ class TComSignal : public TComponent {
   void PulseWork();
   void BeforeWriteWork();
   void AfterWriteWork();
+  void AfterCloseWork();
 
   std::unique_ptr<TTimer> FTimer;
   TColor FColorOff = kDefaultColorOff;
@@ -191,7 +193,9 @@ class TComSignal : public TComponent {
   qint32 FDelay = 100;
   TSignal FSignal = siNone;
   bool FSignalValue = false;
-  bool FWriting = false;  // between the port's BeforeWrite and AfterWrite
+  // From the port's BeforeWrite to its AfterWrite, or to the first timer
+  // expiry after a write that failed, or a close.
+  bool FWriting = false;
   TNotifyEvent FOnSignal;
   // The attachment in force; null while detached. It keeps the saved
   // handlers and the codes of the installed ones.

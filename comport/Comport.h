@@ -617,6 +617,10 @@ class TCustomComPort : public TComponent {
   void WaitForWriteCompletion();
   bool ReadPending() const;
   bool WritePending() const;
+  // True while a Write call is under way on any thread: from before its
+  // BeforeWrite until it returns or raises (AfterWrite marks only a
+  // successful end).
+  bool Writing() const { return FWritesUnderWay.load(std::memory_order_acquire) > 0; }
   // Bytes waiting in the driver's queues; both also report line errors.
   int InputCount();
   int OutputCount();
@@ -818,6 +822,7 @@ class TCustomComPort : public TComponent {
   std::optional<platform::SavedProcessPriority> FSavedPriorityClass;
   // (ThreadErrorCode, public above, belongs here in order.)
   std::vector<uint8_t> FWriteCopy;
+  std::atomic<int> FWritesUnderWay{0};  // Write calls not yet ended (Writing)
   std::shared_ptr<void> FNotifyHandle;  // device notification registration
 };
 

@@ -4,6 +4,7 @@
 //
 // Every read takes its bytes straight from the driver's queue into the
 // caller's buffer; the component keeps no receive buffer of its own.
+#include <QScopeGuard>
 #include <cerrno>
 #include <climits>
 #include <utility>
@@ -82,6 +83,8 @@ void TCustomComPort::IssueRead(void* buffer, int length, bool wait, bool whole) 
 
 void TCustomComPort::Write(const void* buffer, int length, bool wait) {
   CheckTransfer(buffer, length);
+  ++FWritesUnderWay;
+  auto ended = qScopeGuard([this] { --FWritesUnderWay; });
   if (FBeforeWrite) FBeforeWrite(this, buffer, length, wait);
   WaitForWriteCompletion();
   FWriteLength = length;
@@ -105,6 +108,9 @@ void TCustomComPort::Write(const void* buffer, int length, bool wait) {
     }
     if (wait) WaitForWriteCompletion();
   }
+  // Ended before AfterWrite, whose handler may destroy the port.
+  ended.dismiss();
+  --FWritesUnderWay;
   if (FAfterWrite) FAfterWrite(this, buffer, length, wait);
 }
 

@@ -5,6 +5,7 @@
 #include <exception>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "framework/Guard.h"
 
@@ -30,12 +31,14 @@ Kind KindOf(TSignal signal) {
   }
 }
 
-// A notification event of the port: how to read it and how to set it (the
-// setter recomputes the port's event mask).
-struct NotifySlot {
-  TNotifyEvent (TCustomComPort::*get)() const = nullptr;
-  void (TCustomComPort::*set)(const TNotifyEvent&) = nullptr;
+// A handler slot of the port: how to read it and how to set it (the
+// setters of line events recompute the port's event mask).
+template <class E>
+struct PortSlot {
+  E (TCustomComPort::*get)() const = nullptr;
+  void (TCustomComPort::*set)(const E&) = nullptr;
 };
+using NotifySlot = PortSlot<TNotifyEvent>;
 
 // The port event that a pulse or level signal takes over.
 NotifySlot SlotOf(TSignal signal) {
@@ -113,14 +116,24 @@ QColor ColorToQColor(TColor color) {
 
 // ---- the link between an indicator and the handlers it installed -----------
 
+// One slot of the port an attachment took over: the slot, the code of the
+// handler installed there (null while not taken over) and the handler that
+// one passes calls on to. That is the handler found at attaching, until the
+// attachment whose handler it is leaves and hands its own saved one down.
+template <class E>
+struct Hook {
+  PortSlot<E> slot;
+  TMethodCode own;
+  E saved;  // under the link's lock: calls on any thread read it
+};
+
 // One attachment. The handlers installed on the port share it; it keeps
-// the handlers saved at attaching, which never change, and the indicator
-// until the attachment ends. A handler of an attachment that ended only
-// calls its saved handler.
+// the saved handlers, and the indicator until the attachment ends. A
+// handler of an attachment that ended only calls its saved handler.
 class TComSignalLink : public std::enable_shared_from_this<TComSignalLink> {
  public:
   TComSignalLink(TComSignal* indicator, TCustomComPort* port)
-      : Port(port), Signal(indicator->Signal()), Home(indicator->thread()), indicator_(indicator) {}
+      : Port(port), Home(indicator->thread()), indicator_(indicator) {}
 
   // The attachment ends: the indicator is no longer called.
   void Disconnect() {
@@ -128,11 +141,51 @@ class TComSignalLink : public std::enable_shared_from_this<TComSignalLink> {
     indicator_ = nullptr;
   }
 
-  // The indicator's own work for an event, then the saved handler with
-  // 'args'. An error of the indicator's work does not keep the saved
-  // handler from running; it is raised after it.
+  // Calls 'f' with each of the hooks (as members of the link).
+  template <class F>
+  static void ForEachHook(F&& f) {
+    f(&TComSignalLink::AfterOpen);
+    f(&TComSignalLink::AfterClose);
+    f(&TComSignalLink::BeforeWrite);
+    f(&TComSignalLink::AfterWrite);
+    f(&TComSignalLink::Event);
+    f(&TComSignalLink::LineError);
+  }
+
+  template <class E>
+  E Saved(const Hook<E>& hook) const {
+    std::lock_guard lock(mutex_);
+    return hook.saved;
+  }
+
+  // Saves the port's handler of 'slot' in 'hook' and installs 'handler'
+  // there (line events through the setter, so the event mask follows).
+  template <class E>
+  void Take(Hook<E>& hook, PortSlot<E> slot, const E& handler) {
+    {
+      std::lock_guard lock(mutex_);
+      hook.slot = slot;
+      hook.own = handler.Code();
+      hook.saved = (Port->*slot.get)();
+    }
+    (Port->*slot.set)(handler);
+  }
+
+  // Where this link saved the handler with 'code', 'handler' takes its
+  // place.
+  template <class E>
+  void Replace(Hook<E> TComSignalLink::*member, const TMethodCode& code, const E& handler) {
+    std::lock_guard lock(mutex_);
+    Hook<E>& hook = this->*member;
+    if (!hook.own.IsNull() && hook.saved.Assigned() && hook.saved.Code() == code) hook.saved = handler;
+  }
+
+  // The indicator's own work for an event, then the saved handler of
+  // 'hook' with 'args'. An error of the indicator's work does not keep the
+  // saved handler from running; it is raised after it.
   template <class E, class... A>
-  void Chain(void (TComSignal::*work)(), const E& saved, A&&... args) {
+  void Chain(void (TComSignal::*work)(), const Hook<E>& hook, A&&... args) {
+    const E saved = Saved(hook);
     try {
       Work(work);
     } catch (...) {
@@ -147,19 +200,12 @@ class TComSignalLink : public std::enable_shared_from_this<TComSignalLink> {
   }
 
   TCustomComPort* const Port;
-  const TSignal Signal;  // the signal at attaching: what detaching puts back
-  QThread* const Home;   // the indicator's thread
+  QThread* const Home;  // the indicator's thread
 
-  // Saved at attaching (before any handler of this link is installed).
-  TOpenCloseEvent SavedAfterOpen, SavedAfterClose;
-  TReadWriteEvent SavedBeforeWrite, SavedAfterWrite;
-  TNotifyEvent SavedNotifyEvent, SavedModemEvent;
-  TLineErrorEvent SavedLineErrorEvent;
-
-  // The codes of the handlers installed (each unique to this link), to
-  // recognise them in the port's slots. Codes only: the handlers hold the
-  // link, the link does not hold them.
-  TMethodCode OwnAfterOpen, OwnAfterClose, OwnBeforeWrite, OwnAfterWrite, OwnEvent;
+  Hook<TOpenCloseEvent> AfterOpen, AfterClose;
+  Hook<TReadWriteEvent> BeforeWrite, AfterWrite;
+  Hook<TNotifyEvent> Event;  // the pulse or modem-line event
+  Hook<TLineErrorEvent> LineError;
 
  private:
   // Runs 'work' on the indicator while the attachment lasts: at once on
@@ -193,7 +239,7 @@ class TComSignalLink : public std::enable_shared_from_this<TComSignalLink> {
         Qt::QueuedConnection);
   }
 
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   TComSignal* indicator_;  // null once the attachment ended
 };
 
@@ -203,6 +249,58 @@ template <class E>
 bool IsOwn(const E& handler, const TMethodCode& code) {
   return handler.Assigned() && handler.Code() == code;
 }
+
+// The attachments in force, whatever their port. A slot of a port holds a
+// chain: the handler of the last attachment, which calls the one it saved,
+// and so on down to the owner's. An attachment that leaves takes its
+// handlers out of every chain: another attachment that saved one of them
+// takes over the handler it had saved, and where its handler is still the
+// port's, the port gets that handler back. So a chain holds only handlers
+// of attachments in force, and once all have left each slot holds what
+// the owner last put there. Joining and leaving happen under one lock
+// (recursive: a port's setter may run user code that attaches).
+class Chains {
+ public:
+  static Chains& Instance() {
+    // Never destroyed: an indicator may outlive static objects.
+    static Chains* const chains = new Chains;
+    return *chains;
+  }
+
+  std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock(mutex_); }
+
+  void Join(TComSignalLink* link) {
+    const auto lock = Lock();
+    links_.push_back(link);
+  }
+
+  // 'link' leaves without touching its port, which is being destroyed
+  // with every handler in it.
+  void Forget(TComSignalLink& link) {
+    const auto lock = Lock();
+    std::erase(links_, &link);
+  }
+
+  // 'link' leaves every chain of its port.
+  void Leave(TComSignalLink& link, FirstError& error) {
+    const auto lock = Lock();
+    Forget(link);
+    TCustomComPort* port = link.Port;
+    if (port->Destroying()) return;
+    TComSignalLink::ForEachHook([&](auto member) {
+      const auto& hook = link.*member;
+      if (hook.own.IsNull()) return;
+      const auto saved = link.Saved(hook);
+      for (TComSignalLink* other : links_)
+        if (other->Port == port) other->Replace(member, hook.own, saved);
+      if (IsOwn((port->*hook.slot.get)(), hook.own)) error.Try([&] { (port->*hook.slot.set)(saved); });
+    });
+  }
+
+ private:
+  std::recursive_mutex mutex_;
+  std::vector<TComSignalLink*> links_;
+};
 
 }  // namespace
 
@@ -296,8 +394,10 @@ void TComSignal::ForgetPort() {
   FTimer->SetEnabled(false);
   // The port is being destroyed: it is not called any more, and its
   // handlers (ours among them) go with it.
-  if (FLink) FLink->Disconnect();
-  FLink.reset();
+  if (const std::shared_ptr<TComSignalLink> link = std::exchange(FLink, nullptr)) {
+    link->Disconnect();
+    Chains::Instance().Forget(*link);
+  }
   QObject::disconnect(FComPortGone);
   FComPort = nullptr;
   FWriting = false;
@@ -309,81 +409,57 @@ void TComSignal::ForgetPort() {
 void TComSignal::RetrieveEvents() {
   if (Attached()) RestoreEvents();
   if (Loading() || Designing() || FComPort == nullptr) return;
-  TCustomComPort* port = FComPort;
-  const auto link = std::make_shared<TComSignalLink>(this, port);
-  const Kind kind = KindOf(link->Signal);
-  const NotifySlot slot = SlotOf(link->Signal);
-
-  // Everything is saved before the first handler of the link is installed.
-  link->SavedAfterOpen = port->AfterOpen();
-  link->SavedAfterClose = port->AfterClose();
-  if (kind == Kind::Pulse) link->SavedNotifyEvent = (port->*slot.get)();
-  if (kind == Kind::Level) link->SavedModemEvent = (port->*slot.get)();
-  if (kind == Kind::LineError) link->SavedLineErrorEvent = port->OnLineError();
-  if (kind == Kind::Transmit) {
-    link->SavedBeforeWrite = port->BeforeWrite();
-    link->SavedAfterWrite = port->AfterWrite();
-  }
-
+  const auto link = std::make_shared<TComSignalLink>(this, FComPort);
   // The handlers hold the link (never the indicator itself), so a copy
   // that outlives the attachment stays safe to call.
-  const auto afterOpen = TOpenCloseEvent::Bind(
-      [link](TCustomComPort* sender) { link->Chain(&TComSignal::UpdateSignalValue, link->SavedAfterOpen, sender); },
-      this);
-  const auto afterClose = TOpenCloseEvent::Bind(
-      [link](TCustomComPort* sender) { link->Chain(&TComSignal::UpdateSignalValue, link->SavedAfterClose, sender); },
-      this);
-  link->OwnAfterOpen = afterOpen.Code();
-  link->OwnAfterClose = afterClose.Code();
+  const auto openClose = [this, &link](void (TComSignal::*work)(), Hook<TOpenCloseEvent> TComSignalLink::*hook) {
+    return TOpenCloseEvent::Bind(
+        [link, work, hook](TCustomComPort* sender) { link->Chain(work, (*link).*hook, sender); }, this);
+  };
+  const auto notify = [this, &link](void (TComSignal::*work)()) {
+    return TNotifyEvent::Bind([link, work](TObject*) { link->Chain(work, link->Event, link->Port); }, this);
+  };
+  const auto readWrite = [this, &link](void (TComSignal::*work)(), Hook<TReadWriteEvent> TComSignalLink::*hook) {
+    return TReadWriteEvent::Bind(
+        [link, work, hook](TObject* sender, const void* buffer, int length, bool wait) {
+          link->Chain(work, (*link).*hook, sender, buffer, length, wait);
+        },
+        this);
+  };
+
   FLink = link;
   FWriting = false;
-
-  // Written straight into the slots.
-  port->SetAfterOpen(afterOpen);
-  port->SetAfterClose(afterClose);
-
-  switch (kind) {
-    case Kind::Pulse: {
-      const auto handler = TNotifyEvent::Bind(
-          [link](TObject*) { link->Chain(&TComSignal::PulseWork, link->SavedNotifyEvent, link->Port); }, this);
-      link->OwnEvent = handler.Code();
-      (port->*slot.set)(handler);  // the setter makes an open port watch the event
+  using P = TCustomComPort;
+  // The link joins and takes its slots in one step: a link that leaves
+  // meanwhile finds it among those that may have saved its handlers.
+  Chains& chains = Chains::Instance();
+  const auto lock = chains.Lock();
+  chains.Join(link.get());
+  link->Take(link->AfterOpen, {&P::AfterOpen, &P::SetAfterOpen},
+             openClose(&TComSignal::UpdateSignalValue, &TComSignalLink::AfterOpen));
+  link->Take(link->AfterClose, {&P::AfterClose, &P::SetAfterClose},
+             openClose(&TComSignal::AfterCloseWork, &TComSignalLink::AfterClose));
+  switch (KindOf(FSignal)) {
+    case Kind::Pulse:
+      link->Take(link->Event, SlotOf(FSignal), notify(&TComSignal::PulseWork));
       break;
-    }
-    case Kind::Level: {
-      const auto handler = TNotifyEvent::Bind(
-          [link](TObject*) { link->Chain(&TComSignal::UpdateSignalValue, link->SavedModemEvent, link->Port); }, this);
-      link->OwnEvent = handler.Code();
-      (port->*slot.set)(handler);
+    case Kind::Level:
+      link->Take(link->Event, SlotOf(FSignal), notify(&TComSignal::UpdateSignalValue));
       break;
-    }
-    case Kind::LineError: {
-      const auto handler = TLineErrorEvent::Bind(
-          [link](TObject*, TLineErrors errors) {
-            link->Chain(&TComSignal::PulseWork, link->SavedLineErrorEvent, link->Port, errors);
-          },
-          this);
-      link->OwnEvent = handler.Code();
-      port->SetOnLineError(handler);
+    case Kind::LineError:
+      link->Take(link->LineError, {&P::OnLineError, &P::SetOnLineError},
+                 TLineErrorEvent::Bind(
+                     [link](TObject*, TLineErrors errors) {
+                       link->Chain(&TComSignal::PulseWork, link->LineError, link->Port, errors);
+                     },
+                     this));
       break;
-    }
-    case Kind::Transmit: {
-      const auto beforeWrite = TReadWriteEvent::Bind(
-          [link](TObject* sender, const void* buffer, int length, bool wait) {
-            link->Chain(&TComSignal::BeforeWriteWork, link->SavedBeforeWrite, sender, buffer, length, wait);
-          },
-          this);
-      const auto afterWrite = TReadWriteEvent::Bind(
-          [link](TObject* sender, const void* buffer, int length, bool wait) {
-            link->Chain(&TComSignal::AfterWriteWork, link->SavedAfterWrite, sender, buffer, length, wait);
-          },
-          this);
-      link->OwnBeforeWrite = beforeWrite.Code();
-      link->OwnAfterWrite = afterWrite.Code();
-      port->SetBeforeWrite(beforeWrite);
-      port->SetAfterWrite(afterWrite);
+    case Kind::Transmit:
+      link->Take(link->BeforeWrite, {&P::BeforeWrite, &P::SetBeforeWrite},
+                 readWrite(&TComSignal::BeforeWriteWork, &TComSignalLink::BeforeWrite));
+      link->Take(link->AfterWrite, {&P::AfterWrite, &P::SetAfterWrite},
+                 readWrite(&TComSignal::AfterWriteWork, &TComSignalLink::AfterWrite));
       break;
-    }
     case Kind::None:
       break;
   }
@@ -393,37 +469,11 @@ void TComSignal::RestoreEvents() {
   const std::shared_ptr<TComSignalLink> link = std::exchange(FLink, nullptr);
   if (!link) return;
   // From now on the handlers of this attachment only pass calls on, also
-  // where another indicator or the owner keeps a copy of them.
+  // where somebody else keeps a copy of them.
   link->Disconnect();
   FWriting = false;
-  TCustomComPort* port = link->Port;
-  // A port going with its owner drops its handlers with itself.
-  if (port->Destroying()) return;
-
   FirstError error;
-  if (IsOwn(port->AfterOpen(), link->OwnAfterOpen)) port->SetAfterOpen(link->SavedAfterOpen);
-  if (IsOwn(port->AfterClose(), link->OwnAfterClose)) port->SetAfterClose(link->SavedAfterClose);
-  const NotifySlot slot = SlotOf(link->Signal);
-  switch (KindOf(link->Signal)) {
-    case Kind::Pulse:
-    case Kind::Level: {
-      const TNotifyEvent& saved =
-          KindOf(link->Signal) == Kind::Pulse ? link->SavedNotifyEvent : link->SavedModemEvent;
-      // Through the setter, so the port's event mask follows.
-      if (IsOwn((port->*slot.get)(), link->OwnEvent)) error.Try([&] { (port->*slot.set)(saved); });
-      break;
-    }
-    case Kind::LineError:
-      if (IsOwn(port->OnLineError(), link->OwnEvent))
-        error.Try([&] { port->SetOnLineError(link->SavedLineErrorEvent); });
-      break;
-    case Kind::Transmit:
-      if (IsOwn(port->BeforeWrite(), link->OwnBeforeWrite)) port->SetBeforeWrite(link->SavedBeforeWrite);
-      if (IsOwn(port->AfterWrite(), link->OwnAfterWrite)) port->SetAfterWrite(link->SavedAfterWrite);
-      break;
-    case Kind::None:
-      break;
-  }
+  Chains::Instance().Leave(*link, error);
   error.Raise();
 }
 
@@ -446,10 +496,20 @@ void TComSignal::BeforeWriteWork() {
 
 void TComSignal::AfterWriteWork() { FWriting = false; }
 
+void TComSignal::AfterCloseWork() {
+  // No write is under way on a closed port, and nothing is lit for the
+  // timer to put out.
+  FWriting = false;
+  FTimer->SetEnabled(false);
+  UpdateSignalValue();
+}
+
 void TComSignal::OnTimer(TObject*) {
-  // A write still in progress keeps the transmit signal lit; the timer
-  // looks again one period later.
-  if (FSignal == siTxChar && FWriting) return;
+  // A write still under way keeps the transmit signal lit; the timer looks
+  // again one period later. A write that failed never reached AfterWrite:
+  // the port tells whether one is under way.
+  if (FSignal == siTxChar && FWriting && FComPort != nullptr && FComPort->Writing()) return;
+  FWriting = false;
   FTimer->SetEnabled(false);
   SetSignalValue(false);
 }

@@ -6,17 +6,23 @@
 //
 // Signals are of three kinds: pulses (an event of the port; lit on each
 // event, dark Delay ms after the last), the transmit signal (lit while the
-// port writes and up to Delay ms after) and levels (the four modem input
-// lines, read from the port's modem status).
+// port writes and up to Delay ms after, also when the write fails) and
+// levels (the four modem input lines, read from the port's modem status).
+// A close puts any signal out.
 //
 // Chaining. Each attachment is one shared link object: the handlers the
 // indicator installs on the port hold the link, and the link holds the
 // handlers the port had before (the saved handlers). Detaching or
-// destroying the indicator cuts the link from the indicator, so wherever a
-// copy of an installed handler survives (in the port, or saved by another
-// indicator attached later), calling it only passes the call on to the
-// handler it had saved: the port never calls into an indicator that has
-// gone or no longer expects the event, and no owner's handler is lost.
+// destroying the indicator cuts the link from the indicator and takes its
+// handlers out of the port's chains: where the port still holds one, the
+// saved handler goes back; where another indicator attached later saved
+// one, that indicator takes over the handler it had saved. So the chains
+// hold only indicators that are attached, and once all have detached the
+// port's handlers are the owner's again. Wherever a copy of an installed
+// handler survives all the same (kept by the owner), calling it only
+// passes the call on to the handler it had saved: the port never calls
+// into an indicator that has gone or no longer expects the event, and no
+// owner's handler is lost.
 //
 // Threads. The indicator's own work (its value, timer and widget) is done
 // on the thread it lives on, the user-interface thread. A handler called
@@ -147,7 +153,8 @@ class TComSignal : public TComponent {
   // a port). An indicator that is attached already detaches first.
   void RetrieveEvents();
   // Detaches from ComPort: each handler of the port that is still the
-  // indicator's own goes back to the one saved at attaching; a handler that
+  // indicator's own goes back to the one it saved, and an indicator that
+  // saved the indicator's handler takes over that one; a handler that
   // somebody else installed meanwhile stays.
   void RestoreEvents();
   // A full Delay period begins now.
@@ -175,6 +182,7 @@ class TComSignal : public TComponent {
   void PulseWork();
   void BeforeWriteWork();
   void AfterWriteWork();
+  void AfterCloseWork();
 
   std::unique_ptr<TTimer> FTimer;
   TColor FColorOff = kDefaultColorOff;
@@ -185,9 +193,11 @@ class TComSignal : public TComponent {
   qint32 FDelay = 100;
   TSignal FSignal = siNone;
   bool FSignalValue = false;
-  bool FWriting = false;  // between the port's BeforeWrite and AfterWrite
+  // From the port's BeforeWrite to its AfterWrite, or to the first timer
+  // expiry after a write that failed, or a close.
+  bool FWriting = false;
   TNotifyEvent FOnSignal;
   // The attachment in force; null while detached. It keeps the saved
-  // handlers (FSavedAfterOpen ... FSavedModemEvent) and the installed ones.
+  // handlers and the codes of the installed ones.
   std::shared_ptr<TComSignalLink> FLink;
 };

@@ -2,11 +2,15 @@
 // over, what detaching puts back, a change of Signal or ComPort while
 // attached, chained indicators, ports and controls that go away, and
 // attaching from a stored description.
+#include <execinfo.h>
 #include <gtest/gtest.h>
 
 #include <QFrame>
 #include <QTest>
+#include <algorithm>
+#include <array>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -52,6 +56,16 @@ struct OwnerHandlers {
 
   OwnerHandlers() {
     for (const auto& event : kNotifyEvents) notify[event.name] = TNotifyEvent::Bind([](TObject*) {});
+  }
+
+  // An owner without any handler.
+  static OwnerHandlers None() {
+    OwnerHandlers none;
+    none.afterOpen = none.afterClose = nullptr;
+    none.beforeWrite = none.afterWrite = nullptr;
+    none.lineError = nullptr;
+    for (auto& [name, handler] : none.notify) handler = nullptr;
+    return none;
   }
 
   void Install(TCustomComPort& port) const {
@@ -177,12 +191,14 @@ struct ChainedIndicators {
   std::unique_ptr<TComSignal> second = std::make_unique<TComSignal>();
   SignalLog firstLog, secondLog;
 
+  const TNotifyEvent ownerRxChar = TNotifyEvent::Bind([this](TObject* sender) {
+    EXPECT_EQ(sender, &fake.port);
+    ++ownerCalls;
+    fake.port.ReadString();
+  });
+
   ChainedIndicators() {
-    fake.port.SetOnRxChar(TNotifyEvent::Bind([this](TObject* sender) {
-      EXPECT_EQ(sender, &fake.port);
-      ++ownerCalls;
-      fake.port.ReadString();
-    }));
+    fake.port.SetOnRxChar(ownerRxChar);
     fake.port.Open();
     for (auto* indicator : {first.get(), second.get()}) {
       indicator->SetDelay(0);  // a pulse stays lit
@@ -239,13 +255,115 @@ TEST(ComSignalAttachTest, AnIndicatorDetachedUnderAnotherIsNoLongerLit) {
   EXPECT_EQ(chain.firstLog.values, std::vector<bool>{});
   EXPECT_EQ(chain.secondLog.values, std::vector<bool>{true});
 
-  // The second detaching puts the first one's handler back, which now
-  // only passes the event on to the owner.
+  // The first one left the chain when it detached: the second detaching
+  // puts the owner's handler back.
   chain.second->SetComPort(nullptr);
-  EXPECT_TRUE(chain.fake.port.OnRxChar().Data() == chain.first.get());
+  EXPECT_TRUE(chain.fake.port.OnRxChar() == chain.ownerRxChar);
   ASSERT_TRUE(chain.Receive());
   EXPECT_EQ(chain.firstLog.values, std::vector<bool>{});
   EXPECT_EQ(chain.secondLog.values, (std::vector<bool>{true, false}));
+}
+
+// Three indicators on one event of an open port, detached in every order
+// (by SetComPort or by destruction, after a change of signal has moved one
+// to the top of the chain): the port ends with exactly the handlers its
+// owner gave it, the event mask they make, and no event thread when they
+// make none.
+TEST(ComSignalAttachTest, DetachingInAnyOrderLeavesThePortAsItsOwnerMadeIt) {
+  const struct {
+    const char* name;
+    bool ownerHandlers;
+    bool ownerReplacesWhileAttached;  // OnRxChar, over the indicators
+  } cases[] = {
+      {"owner with every handler", true, false},
+      {"owner without handlers", false, false},
+      {"owner without handlers sets OnRxChar while attached", false, true},
+  };
+  for (const auto& c : cases) {
+    std::array<int, 3> order{0, 1, 2};
+    do {
+      SCOPED_TRACE(testing::Message() << c.name << ", detached in the order " << order[0] << order[1] << order[2]);
+      FakePort fake;
+      OwnerHandlers owner = c.ownerHandlers ? OwnerHandlers() : OwnerHandlers::None();
+      owner.Install(fake.port);
+      fake.port.Open();
+      std::array<std::unique_ptr<TComSignal>, 3> indicators;
+      for (auto& indicator : indicators) {
+        indicator = std::make_unique<TComSignal>();
+        indicator->SetSignal(siRxChar);
+        indicator->SetComPort(&fake.port);
+      }
+      indicators[0]->SetSignal(siRxFlag);
+      indicators[0]->SetSignal(siRxChar);
+      if (c.ownerReplacesWhileAttached) {
+        owner.notify["OnRxChar"] = TNotifyEvent::Bind([](TObject*) {});
+        fake.port.SetOnRxChar(owner.notify["OnRxChar"]);
+      }
+
+      for (const int i : order) {
+        if (i == 1)
+          indicators[i].reset();
+        else
+          indicators[i]->SetComPort(nullptr);
+      }
+      EXPECT_EQ(owner.Replaced(fake.port), std::set<std::string>{});
+      FakePort reference;  // the owner's handlers alone
+      owner.Install(reference.port);
+      reference.port.Open();
+      EXPECT_EQ(fake.device->Mask(), reference.device->Mask());
+      if (reference.device->Mask() == 0) EXPECT_TRUE(WaitUntil([&] { return fake.device.use_count() == 2; }));
+    } while (std::next_permutation(order.begin(), order.end()));
+  }
+}
+
+// The number of frames on the calling thread's stack.
+int StackDepth() {
+  std::array<void*, 4096> frames;
+  return backtrace(frames.data(), static_cast<int>(frames.size()));
+}
+
+// Two indicators of one port changed in turn, many times over: the calls
+// the port makes go through the same number of handlers after the last
+// change as after the first.
+TEST(ComSignalAttachTest, ChangingTwoIndicatorsInTurnDoesNotLengthenTheChain) {
+  const struct {
+    const char* name;
+    std::function<void(TComSignal&, TComPort&)> change;
+  } changes[] = {
+      {"Signal", [](TComSignal& indicator, TComPort&) {
+         indicator.SetSignal(indicator.Signal() == siRxChar ? siRxFlag : siRxChar);
+       }},
+      {"ComPort", [](TComSignal& indicator, TComPort& port) {
+         indicator.SetComPort(nullptr);
+         indicator.SetComPort(&port);
+       }},
+  };
+  for (const auto& c : changes) {
+    SCOPED_TRACE(c.name);
+    FakePort fake;
+    int calls = 0, depth = 0;
+    fake.port.SetAfterOpen(TOpenCloseEvent::Bind([&](TCustomComPort*) {
+      ++calls;
+      depth = StackDepth();
+    }));
+    TComSignal first, second;
+    for (TComSignal* indicator : {&first, &second}) {
+      indicator->SetSignal(siRxChar);
+      indicator->SetComPort(&fake.port);
+    }
+    const auto changeBoth = [&] {
+      c.change(first, fake.port);
+      c.change(second, fake.port);
+    };
+    changeBoth();
+    fake.port.Open();
+    fake.port.Close();
+    const int depthAfterOneChange = depth;
+    for (int i = 0; i < 500; ++i) changeBoth();
+    fake.port.Open();
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(depth, depthAfterOneChange);
+  }
 }
 
 TEST(ComSignalAttachTest, APortOrControlThatGoesIsForgotten) {

@@ -129,7 +129,7 @@ TEST(ComSignalTest, TransmitSignalStaysLitWhileAWriteIsInProgress) {
   indicator.CountExpiries();
   SignalLog log;
   log.Attach(indicator);
-  int ownerBefore = 0, ownerAfter = 0;
+  std::atomic<int> ownerBefore{0}, ownerAfter{0};
   fake.port.SetBeforeWrite(TReadWriteEvent::Bind([&](TObject*, const void*, int length, bool) {
     EXPECT_EQ(length, 3);
     ++ownerBefore;
@@ -138,25 +138,91 @@ TEST(ComSignalTest, TransmitSignalStaysLitWhileAWriteIsInProgress) {
   fake.port.Open();
   indicator.SetComPort(&fake.port);
 
-  // The port's write calls its BeforeWrite, the bytes go, then AfterWrite;
-  // between the two, timer expiries leave the signal lit.
-  const char bytes[] = "abc";
-  fake.port.BeforeWrite()(&fake.port, bytes, 3, true);
-  EXPECT_EQ(ownerBefore, 1);
+  // A worker's waiting write that the device holds: timer expiries while
+  // it is under way leave the signal lit; the first one after it ended
+  // puts the signal out.
+  fake.device->HoldWrites(true);
+  std::thread writer([&] { fake.port.Write("abc", 3, true); });
+  ASSERT_TRUE(WaitUntil([&] { return indicator.SignalValue(); }));
+  const int expiriesWhenLit = indicator.expiries;
+  ASSERT_TRUE(WaitUntil([&] { return indicator.expiries >= expiriesWhenLit + 3; }));
   EXPECT_EQ(log.values, std::vector<bool>{true});
-  ASSERT_TRUE(WaitUntil([&] { return indicator.expiries >= 3; }));
-  EXPECT_TRUE(indicator.SignalValue());
-  fake.port.AfterWrite()(&fake.port, bytes, 3, true);
+  fake.device->HoldWrites(false);
+  writer.join();
+  EXPECT_EQ(ownerBefore, 1);
   EXPECT_EQ(ownerAfter, 1);
   ASSERT_TRUE(WaitUntil([&] { return log.values.size() >= 2; }));
   EXPECT_EQ(log.values, (std::vector<bool>{true, false}));
 
-  // A real write does the same.
+  // A write on this thread does the same.
   fake.port.WriteString("abc");
   EXPECT_EQ(ownerBefore, 2);
   EXPECT_EQ(ownerAfter, 2);
   ASSERT_TRUE(WaitUntil([&] { return log.values.size() >= 4; }));
   EXPECT_EQ(log.values, (std::vector<bool>{true, false, true, false}));
+}
+
+// A write that fails after BeforeWrite never gets to AfterWrite: the
+// transmit signal goes out at the first expiry all the same, and the
+// timer stops.
+TEST(ComSignalTest, AFailedWritePutsTheTransmitSignalOut) {
+  const struct {
+    const char* name;
+    bool ownerRefuses;  // else the device refuses
+    bool onWorker;
+  } cases[] = {
+      {"the device refuses the write", false, false},
+      {"the owner's BeforeWrite raises", true, false},
+      {"the device refuses a worker's write", false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakePort fake;
+    TestSignal indicator;
+    indicator.SetSignal(siTxChar);
+    indicator.SetDelay(5);
+    SignalLog log;
+    log.Attach(indicator);
+    if (c.ownerRefuses)
+      fake.port.SetBeforeWrite(
+          TReadWriteEvent::Bind([](TObject*, const void*, int, bool) { throw EComError(0, "refused"); }));
+    fake.port.Open();
+    indicator.SetComPort(&fake.port);
+    if (!c.ownerRefuses) fake.device->FailOnce(Op::WriteFile, EIO);
+
+    const auto write = [&] { EXPECT_THROW(fake.port.WriteString("abc"), EComError); };
+    if (c.onWorker)
+      std::thread(write).join();
+    else
+      write();
+    ASSERT_TRUE(WaitUntil([&] { return log.values.size() >= 2; }));
+    EXPECT_EQ(log.values, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(indicator.Timer()->Running());
+  }
+}
+
+// A close puts the transmit signal out and stops its timer at once,
+// after a write that ended or one that failed.
+TEST(ComSignalTest, ACloseEndsTheTransmitSignal) {
+  for (const bool writeFails : {false, true}) {
+    SCOPED_TRACE(writeFails ? "failed write" : "write done");
+    FakePort fake;
+    TestSignal indicator;
+    indicator.SetSignal(siTxChar);
+    indicator.SetDelay(600000);  // only the close can end it
+    fake.port.Open();
+    indicator.SetComPort(&fake.port);
+    if (writeFails) fake.device->FailOnce(Op::WriteFile, EIO);
+    try {
+      fake.port.WriteString("abc");
+    } catch (const EComError&) {
+    }
+    ASSERT_TRUE(indicator.SignalValue());
+
+    fake.port.Close();
+    EXPECT_FALSE(indicator.SignalValue());
+    EXPECT_FALSE(indicator.Timer()->Running());
+  }
 }
 
 TEST(ComSignalTest, ModemLineSignalFollowsTheLineAndIsReadAtOpen) {

@@ -2,13 +2,18 @@
 // pseudo-terminal. The port opens the slave by name; the program writes a
 // request to the master, answers it from OnRxChar and reads the answer back
 // on the master, then leaves the event loop. A signal indicator chained into
-// OnRxChar lights on the request. The exit code tells the result.
+// OnRxChar lights on the request. Then what a careless or hostile caller
+// does: a handler that deletes its port, a log file that is a FIFO, a write
+// from no buffer. The exit code tells the result.
 #include <pty.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -39,6 +44,60 @@ int CheckSettingsAndFailedOpen() {
     std::printf("%s (%d)\n", e.what(), e.ComErrorCode);
   }
   return port.Active() ? 3 : 0;
+}
+
+// A handler that deletes its port ends the dispatch: the same batch's
+// flag-character event reaches neither the freed port nor the indicator
+// chained in front of its handlers.
+int CheckHandlerDeletingItsPort(QCoreApplication& app, int master, const char* slaveName) {
+  auto* port = new TComPort;
+  port->SetDeviceName(QString::fromLocal8Bit(slaveName));
+  port->Characters()->SetEvent('\n');
+  bool flagSeen = false;
+  port->SetOnRxChar(TNotifyEvent::Bind([&](TObject*) {
+    delete port;
+    port = nullptr;
+    app.exit(0);
+  }));
+  port->SetOnRxFlag(TNotifyEvent::Bind([&](TObject*) { flagSeen = true; }));
+  TComSignal indicator;
+  indicator.SetSignal(siRxFlag);
+  indicator.SetComPort(port);
+  port->Open();
+  QTimer::singleShot(kLimitMs, &app, [&] { app.exit(1); });
+  if (::write(master, "abc\n", 4) != 4) return 20;
+  if (app.exec() != 0) return 21;
+  return flagSeen ? 22 : 0;
+}
+
+// A FIFO named as the log file makes the open fail at once instead of
+// blocking it for ever; a write from no buffer is refused with the system's
+// "invalid argument", waiting or not.
+int CheckHostileArguments(const char* slaveName) {
+  QTemporaryDir dir;
+  const QString fifo = dir.filePath("port.log");
+  if (::mkfifo(fifo.toLocal8Bit().constData(), 0600) != 0) return 30;
+  TComPort port;
+  port.SetDeviceName(QString::fromLocal8Bit(slaveName));
+  port.SetLogFile(fifo);
+  try {
+    port.Open();
+    return 31;
+  } catch (const EInOutError& e) {
+    std::printf("%s\n", e.what());
+  }
+  port.Close();
+  port.SetLogFile({});
+  port.Open();
+  for (const bool wait : {false, true}) {
+    try {
+      port.Write(nullptr, 3, wait);
+      return 32;
+    } catch (const EComError& e) {
+      if (e.ComErrorCode != EINVAL) return 33;
+    }
+  }
+  return 0;
 }
 
 }  // namespace
@@ -86,6 +145,8 @@ int main(int argc, char** argv) {
   if (result == 0 && !indicator.SignalValue()) result = 9;
   if (result != 0) std::printf("received %zu byte(s), answer of %zu byte(s)\n", request.size(), answer.size());
   port.Close();
+  if (result == 0) result = CheckHandlerDeletingItsPort(app, master, slaveName);
+  if (result == 0) result = CheckHostileArguments(slaveName);
   ::close(slave);
   ::close(master);
   return result;

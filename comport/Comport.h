@@ -618,7 +618,7 @@ class TCustomComPort : public TComponent {
   bool ReadPending() const;
   bool WritePending() const;
   // True while a Write call is under way on any thread: from before its
-  // BeforeWrite until it returns or raises (AfterWrite marks only a
+  // BeforeWrite until it raises or reaches AfterWrite (which marks only a
   // successful end).
   bool Writing() const { return FWritesUnderWay.load(std::memory_order_acquire) > 0; }
   // Bytes waiting in the driver's queues; both also report line errors.

@@ -4,7 +4,7 @@
 // on the master, then leaves the event loop. A signal indicator chained into
 // OnRxChar lights on the request. Then what a careless or hostile caller
 // does: a handler that deletes its port, a log file that is a FIFO, a write
-// from no buffer. The exit code tells the result.
+// from no buffer, indicators attached and detached over and over. The exit code tells the result.
 #include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,6 +68,27 @@ int CheckHandlerDeletingItsPort(QCoreApplication& app, int master, const char* s
   if (::write(master, "abc\n", 4) != 4) return 20;
   if (app.exec() != 0) return 21;
   return flagSeen ? 22 : 0;
+}
+
+// Indicators changed in turn and then detached leave the port's handler
+// slots as the owner made them (here: empty), however often they changed.
+int CheckIndicatorsLeaveNoTrace() {
+  TComPort port;
+  TComSignal a, b;
+  a.SetSignal(siRxChar);
+  b.SetSignal(siRxChar);
+  a.SetComPort(&port);
+  b.SetComPort(&port);
+  for (int round = 0; round < 2000; ++round) {
+    a.SetSignal(siRxFlag);
+    a.SetSignal(siRxChar);
+    b.SetSignal(siRxFlag);
+    b.SetSignal(siRxChar);
+  }
+  a.SetComPort(nullptr);
+  b.SetComPort(nullptr);
+  if (port.OnRxChar().Assigned() || port.OnRxFlag().Assigned()) return 40;
+  return port.AfterOpen().Assigned() || port.AfterClose().Assigned() ? 41 : 0;
 }
 
 // A FIFO named as the log file makes the open fail at once instead of
@@ -147,6 +168,7 @@ int main(int argc, char** argv) {
   port.Close();
   if (result == 0) result = CheckHandlerDeletingItsPort(app, master, slaveName);
   if (result == 0) result = CheckHostileArguments(slaveName);
+  if (result == 0) result = CheckIndicatorsLeaveNoTrace();
   ::close(slave);
   ::close(master);
   return result;

@@ -107,9 +107,9 @@ int CheckHostileArguments(const char* slaveName) {
   } catch (const EInOutError& e) {
     std::printf("%s\n", e.what());
   }
-  port.Close();
+  // The device opened before the log failed; it stays the port's.
   port.SetLogFile({});
-  port.Open();
+  if (!port.Active()) return 34;
   for (const bool wait : {false, true}) {
     try {
       port.Write(nullptr, 3, wait);

@@ -1,23 +1,59 @@
 #include "LineMonitor.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QFont>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaEnum>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStringList>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QVBoxLayout>
+#include <cmath>
 
 namespace {
 
+// The lines the received view keeps; older ones are dropped.
+constexpr int kHistoryLines = 10000;
+
 // What a port failure says, for the status line.
 QString ErrorText(const std::exception& error) { return QString::fromLocal8Bit(error.what()); }
+
+// Black or white, whichever stands out more from 'background' (by the
+// colours' relative luminance as the eye sees it).
+QColor ContrastingText(const QColor& background) {
+  const auto linear = [](float v) { return v <= 0.03928F ? v / 12.92F : std::pow((v + 0.055F) / 1.055F, 2.4F); };
+  const float luminance = 0.2126F * linear(background.redF()) + 0.7152F * linear(background.greenF()) +
+                          0.0722F * linear(background.blueF());
+  // Above this, black text has the greater contrast.
+  return luminance > 0.179F ? QColor(Qt::black) : QColor(Qt::white);
+}
+
+// A lamp: a label whose background the indicator colours (the Window and
+// Button roles). Its text follows every such change with a contrasting
+// colour, so it reads on a dark lamp as on a bright one.
+class LampLabel : public QLabel {
+ public:
+  using QLabel::QLabel;
+
+ protected:
+  void changeEvent(QEvent* event) override {
+    QLabel::changeEvent(event);
+    if (event->type() != QEvent::PaletteChange) return;
+    QPalette colors = palette();
+    const QColor text = ContrastingText(colors.color(QPalette::Window));
+    if (colors.color(QPalette::WindowText) == text) return;  // also ends the change this makes
+    colors.setColor(QPalette::WindowText, text);
+    setPalette(colors);
+  }
+};
 
 }  // namespace
 
@@ -54,6 +90,7 @@ LineMonitor::LineMonitor(const QString& port, QWidget* parent) : QWidget(parent)
 
   received_ = new QPlainTextEdit;
   received_->setReadOnly(true);
+  received_->setMaximumBlockCount(kHistoryLines);
   received_->setFont(QFont(QStringLiteral("monospace")));
 
   sendEdit_ = new QLineEdit;
@@ -115,7 +152,7 @@ void LineMonitor::BuildPort() {
 }
 
 void LineMonitor::AddLamp(QWidget* row, TSignal signal, const QString& text, int delay) {
-  auto* lamp = new QLabel(text);
+  auto* lamp = new LampLabel(text);
   lamp->setAlignment(Qt::AlignCenter);
   lamp->setFrameShape(QFrame::Panel);
   lamp->setFrameShadow(QFrame::Sunken);
@@ -182,6 +219,8 @@ void LineMonitor::OpenOrClose() {
       return;
     }
     port_->SetDeviceName(path);
+    // A new session: nothing held back from the last one continues.
+    receivedText_.Reset();
     port_->Open();
     ShowStatus(tr("Opened %1 at %2 baud.").arg(path).arg(port_->CustomBaudRate()));
   } catch (const std::exception& error) {
@@ -218,13 +257,27 @@ void LineMonitor::ShowSettings() {
 void LineMonitor::PortRxChar() {
   try {
     const std::string bytes = port_->ReadString();
-    if (bytes.empty()) return;
-    received_->moveCursor(QTextCursor::End);
-    received_->insertPlainText(QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    received_->verticalScrollBar()->setValue(received_->verticalScrollBar()->maximum());
+    ShowReceived(receivedText_.Take(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size()))));
   } catch (const std::exception& error) {
     ShowStatus(tr("Cannot read: %1").arg(ErrorText(error)));
   }
+}
+
+void LineMonitor::ShowReceived(const QString& text) {
+  if (text.isEmpty()) return;
+  // A view at the bottom follows the new text. One the user scrolled up
+  // stays on the lines it shows, also when the oldest lines are dropped
+  // above them: the block at its top is followed by a cursor through the
+  // change. The text goes in through a cursor of its own, so the user's
+  // cursor and selection stay too.
+  QScrollBar* scroll = received_->verticalScrollBar();
+  const bool following = scroll->value() == scroll->maximum();
+  const QTextCursor top = received_->cursorForPosition(QPoint(0, 0));
+  const int linesIntoTop = scroll->value() - top.block().firstLineNumber();
+  QTextCursor end(received_->document());
+  end.movePosition(QTextCursor::End);
+  end.insertText(text);
+  scroll->setValue(following ? scroll->maximum() : top.block().firstLineNumber() + linesIntoTop);
 }
 
 void LineMonitor::PortLineError(TLineErrors errors) {

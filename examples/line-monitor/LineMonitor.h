@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <map>
 
+#include "ReceivedText.h"
 #include "comport/Comport.h"
 #include "comsignal/Comsignal.h"
 
@@ -60,6 +61,8 @@ class LineMonitor : public QWidget {
   void PortRxChar();
   void PortLineError(TLineErrors errors);
   void PortError(EComError& error);
+  // Appends received text to the view.
+  void ShowReceived(const QString& text);
 
   TComPort* port_ = nullptr;
   std::map<TSignal, TComSignal*> indicators_;
@@ -69,6 +72,7 @@ class LineMonitor : public QWidget {
   QPushButton* settingsButton_ = nullptr;
   QPushButton* openButton_ = nullptr;
   QPlainTextEdit* received_ = nullptr;
+  ReceivedText receivedText_;
   QLineEdit* sendEdit_ = nullptr;
   QComboBox* lineEnding_ = nullptr;
   QPushButton* sendButton_ = nullptr;

@@ -123,10 +123,14 @@ std::optional<uint32_t> ParseValue(std::string_view text, uint32_t largest) {
   return static_cast<uint32_t>(value);
 }
 
-// The stored text over 'dcb': every known field at most once and within its
-// range, unknown keys skipped (a later version may add some). Nullopt when
-// the text is not such a file.
+// The stored text over 'dcb': whole lines (the store ends every line, so a
+// file cut short lacks the final newline), every known field at most once
+// and within its range, unknown keys skipped (a later version may add some),
+// and a block a serial device takes. Nullopt when the text is not such a
+// file.
 std::optional<DCB> ParseStored(std::string_view text, DCB dcb) {
+  if (!text.empty() && text.back() != '\n')
+    return std::nullopt;
   std::array<bool, kStoredFields.size()> seen{};
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
@@ -148,6 +152,8 @@ std::optional<DCB> ParseStored(std::string_view text, DCB dcb) {
       kStoredFields[i].set(dcb, *value);
     }
   }
+  if (!IsValidDcb(dcb))
+    return std::nullopt;
   return dcb;
 }
 
@@ -185,6 +191,17 @@ std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t li
   return text;
 }
 
+// Makes the entries of 'folder' durable (a rename into it included).
+bool SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0)
+    return Fail(errno);
+  const bool synced = ::fsync(fd) == 0;
+  const int code = errno;
+  ::close(fd);
+  return synced || Fail(code);
+}
+
 // Writes 'text' to a new file beside 'path' and renames it into place, so a
 // reader sees the old file or the new one, never a part of either.
 bool ReplaceFile(const std::string& path, const std::string& text) {
@@ -204,7 +221,7 @@ bool ReplaceFile(const std::string& path, const std::string& text) {
     ::unlink(temp.c_str());
     return Fail(failure);
   }
-  return true;
+  return SyncFolder(std::filesystem::path(path).parent_path());
 }
 
 std::string HomeFolder() {
@@ -303,7 +320,8 @@ bool SetDefaultCommConfig(const std::string& name, const COMMCONFIG& config, uin
                           const CommConfigPlaces& places) {
   if (!CheckName(name, places))
     return false;
-  if (size < kCommConfigSize || config.dwSize < kCommConfigSize)
+  // What the store writes, its read takes back.
+  if (size < kCommConfigSize || config.dwSize < kCommConfigSize || !IsValidDcb(config.dcb))
     return Fail(EINVAL);
   const std::string folder = StoreFolder(places);
   if (folder.empty())

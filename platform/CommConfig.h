@@ -64,7 +64,9 @@ bool IsDeviceName(const std::string& name);
 // room the caller has; below kCommConfigSize the read fails with ENOBUFS
 // and sets it to the size needed. On success it is set to the size filled.
 // A stored file that cannot be understood counts as nothing stored (the
-// next store replaces it). Fails with EINVAL for a name that is no device
+// next store replaces it): one cut short (the store ends every line), with
+// a value out of its field's range or a block no serial device takes
+// (IsValidDcb), or with a field twice. Fails with EINVAL for a name that is no device
 // name, with ENOENT (or what looking it up said) for a device that does
 // not exist, ENODEV for one that is no character device, and with the
 // system's code when an existing stored file cannot be read.
@@ -74,9 +76,10 @@ bool GetDefaultCommConfig(const std::string& name, COMMCONFIG& config, uint32_t&
 
 // Stores the device control block of 'config' as the device's default
 // configuration, replacing the stored one whole (a new file renamed into
-// place). Fails with EINVAL for a size or record size below
-// kCommConfigSize, otherwise as the read does, or with the system's code
-// when the store cannot be written (ENOENT when there is no store folder).
+// place, the folder synced after the rename). Fails with EINVAL for a size
+// or record size below kCommConfigSize or a block no serial device takes,
+// otherwise as the read does, or with the system's code when the store
+// cannot be written (ENOENT when there is no store folder).
 bool SetDefaultCommConfig(const std::string& name, const COMMCONFIG& config, uint32_t size);
 bool SetDefaultCommConfig(const std::string& name, const COMMCONFIG& config, uint32_t size,
                           const CommConfigPlaces& places);

@@ -49,6 +49,8 @@ class CommConfigStore : public ::testing::Test {
     config.dcb = dcb;
     return platform::SetDefaultCommConfig(name, config, platform::kCommConfigSize, places);
   }
+  // The name of the fixture device's file in the store, without ".conf".
+  std::string TestKey() const { return "ttyTEST0"; }
   fs::path StoredFile(const std::string& key) const { return fs::path(places.storeFolder) / (key + ".conf"); }
   void Store(const std::string& key, const std::string& text) {
     fs::create_directories(places.storeFolder);
@@ -215,10 +217,12 @@ TEST_F(CommConfigStore, StoredFilesAreTakenOnlyWhenTheyAreTheStoresOwn) {
       {"wider than 32 bits", "BaudRate=4294967296\n", builtIn},
       {"a field twice", "BaudRate=1200\nBaudRate=2400\n", builtIn},
       {"larger than any stored file", "BaudRate=1200\n" + std::string(64 * 1024, '#'), builtIn},
+      {"cut mid-number", "BaudRate=11520", builtIn},
+      {"cut after a whole field", "BaudRate=1200\nByteSize=7", builtIn},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Store("ttyTEST0", c.text);
+    Store(TestKey(), c.text);
     const auto config = Read("ttyTEST0");
     ASSERT_TRUE(config);
     EXPECT_TRUE(SameDcb(config->dcb, c.expected));
@@ -227,8 +231,59 @@ TEST_F(CommConfigStore, StoredFilesAreTakenOnlyWhenTheyAreTheStoresOwn) {
   EXPECT_TRUE(SameDcb(Read("ttyTEST0")->dcb, UnusualDcb()));
 }
 
+// Values no serial device takes: the store refuses them, and a file that
+// holds one is not the store's. The edges of each range are taken.
+TEST_F(CommConfigStore, ValuesNoSerialDeviceTakesAreNeitherStoredNorRead) {
+  struct Case {
+    const char* what;
+    std::string text;
+    void (*apply)(DCB&);
+  };
+  const Case cases[] = {
+      {"no rate", "BaudRate=0\n", [](DCB& d) { d.BaudRate = 0; }},
+      {"no data bits", "ByteSize=0\n", [](DCB& d) { d.ByteSize = 0; }},
+      {"four data bits", "ByteSize=4\n", [](DCB& d) { d.ByteSize = 4; }},
+      {"nine data bits", "ByteSize=9\n", [](DCB& d) { d.ByteSize = 9; }},
+      {"parity 9", "Parity=9\n", [](DCB& d) { d.Parity = 9; }},
+      {"parity 5", "Parity=5\n", [](DCB& d) { d.Parity = 5; }},
+      {"stop bits 7", "StopBits=7\n", [](DCB& d) { d.StopBits = 7; }},
+      {"stop bits 3", "StopBits=3\n", [](DCB& d) { d.StopBits = 3; }},
+      {"no DTR mode", "Flags=" + std::to_string(platform::fBinary | platform::fDtrControlMask) + "\n",
+       [](DCB& d) { d.Flags |= platform::fDtrControlMask; }},
+      {"one character for XON and XOFF",
+       "Flags=" + std::to_string(platform::fBinary | platform::fOutX) + "\nXonChar=19\n",
+       [](DCB& d) {
+         d.Flags |= platform::fOutX;
+         d.XonChar = d.XoffChar;
+       }},
+  };
+  const DCB builtIn = platform::BuiltInCommConfig().dcb;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(places.storeFolder);
+    DCB bad = UnusualDcb();
+    c.apply(bad);
+    platform::SetLastError(0);
+    EXPECT_FALSE(Write("ttyTEST0", bad));
+    EXPECT_EQ(platform::GetLastError(), EINVAL);
+    EXPECT_FALSE(fs::exists(StoredFile(TestKey())));
+
+    Store(TestKey(), c.text);
+    const auto config = Read("ttyTEST0");
+    ASSERT_TRUE(config);
+    EXPECT_TRUE(SameDcb(config->dcb, builtIn));
+  }
+  Store(TestKey(), "BaudRate=1\nByteSize=5\nParity=4\nStopBits=1\n");
+  DCB edges = builtIn;
+  edges.BaudRate = 1;
+  edges.ByteSize = 5;
+  edges.Parity = 4;
+  edges.StopBits = 1;
+  EXPECT_TRUE(SameDcb(Read("ttyTEST0")->dcb, edges));
+}
+
 TEST_F(CommConfigStore, AStoredFileThatCannotBeReadFailsTheRead) {
-  fs::create_directories(StoredFile("ttyTEST0"));  // a folder in its place
+  fs::create_directories(StoredFile(TestKey()));  // a folder in its place
   EXPECT_FALSE(Read("ttyTEST0"));
   EXPECT_EQ(platform::GetLastError(), EISDIR);
 }

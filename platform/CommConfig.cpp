@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/FileOpen.h"
 #include "platform/FileWrite.h"
 #include "platform/LastError.h"
 
@@ -164,12 +165,17 @@ std::string StoredText(const DCB& dcb) {
   return text;
 }
 
-// Reads a whole file of at most 'limit' bytes; an empty optional with the
-// last error set when it cannot be read, "too large" as EFBIG.
+// Reads a whole regular file of at most 'limit' bytes, never blocking on
+// a FIFO nor following a link (FileOpen.h); an empty optional with the
+// last error set when it cannot be read, "too large" as EFBIG, a folder as
+// EISDIR.
 std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t limit) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = OpenRegularFile(path, O_RDONLY);
   if (fd < 0) {
-    SetLastError(errno);
+    const int code = errno;
+    std::error_code error;
+    const bool folder = code == EINVAL && std::filesystem::is_directory(std::filesystem::symlink_status(path, error));
+    SetLastError(folder ? EISDIR : code);
     return std::nullopt;
   }
   std::string text;
@@ -200,6 +206,15 @@ bool SyncFolder(const std::string& folder) {
   const int code = errno;
   ::close(fd);
   return synced || Fail(code);
+}
+
+// Whether a stored file that could not be read ('code') counts as nothing
+// stored: none there, one too large to be the store's, or an entry the
+// store never makes and its rename replaces (a FIFO: EINVAL, or ENXIO for
+// a socket; a link: ELOOP). Anything else, a folder among them (which no
+// rename replaces), is an error: it would fail the next store as well.
+bool NothingStored(int code) {
+  return code == ENOENT || code == EFBIG || code == EINVAL || code == ENXIO || code == ELOOP;
 }
 
 // Writes 'text' to a new file beside 'path' and renames it into place, so a
@@ -303,7 +318,7 @@ bool GetDefaultCommConfig(const std::string& name, COMMCONFIG& config, uint32_t&
     if (text) {
       if (const auto stored = ParseStored(*text, result.dcb))
         result.dcb = *stored;
-    } else if (GetLastError() != ENOENT && GetLastError() != EFBIG) {
+    } else if (!NothingStored(GetLastError())) {
       return false;  // there is a stored file, and it cannot be read
     }
   }

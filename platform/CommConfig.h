@@ -66,10 +66,13 @@ bool IsDeviceName(const std::string& name);
 // A stored file that cannot be understood counts as nothing stored (the
 // next store replaces it): one cut short (the store ends every line), with
 // a value out of its field's range or a block no serial device takes
-// (IsValidDcb), or with a field twice. Fails with EINVAL for a name that is no device
+// (IsValidDcb), or with a field twice. So does an entry the store never
+// makes and its rename replaces, a FIFO or a link: it is never opened
+// through, so it can neither block the read nor lead elsewhere. Fails with EINVAL for a name that is no device
 // name, with ENOENT (or what looking it up said) for a device that does
 // not exist, ENODEV for one that is no character device, and with the
-// system's code when an existing stored file cannot be read.
+// system's code when an existing stored file cannot be read (EISDIR for a
+// folder in its place).
 bool GetDefaultCommConfig(const std::string& name, COMMCONFIG& config, uint32_t& size);
 bool GetDefaultCommConfig(const std::string& name, COMMCONFIG& config, uint32_t& size,
                           const CommConfigPlaces& places);

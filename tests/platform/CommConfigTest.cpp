@@ -3,11 +3,14 @@
 // that must not leave the store, and files that are not the store's.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <optional>
 #include <sstream>
 
@@ -280,6 +283,40 @@ TEST_F(CommConfigStore, ValuesNoSerialDeviceTakesAreNeitherStoredNorRead) {
   edges.Parity = 4;
   edges.StopBits = 1;
   EXPECT_TRUE(SameDcb(Read("ttyTEST0")->dcb, edges));
+}
+
+// The store writes nothing but regular files, and its rename replaces a
+// FIFO or a link planted in a device's place: such an entry counts as
+// nothing stored. It is never read through (no writer would leave a FIFO
+// blocking the read for ever; a link leads elsewhere) and the next store
+// replaces it, leaving the link's target alone.
+TEST_F(CommConfigStore, AFifoOrALinkInPlaceOfTheFileCountsAsNothingStored) {
+  const fs::path elsewhere = tree.root() / "elsewhere.conf";
+  const std::string elsewhereText = "BaudRate=1200\n";
+  std::ofstream(elsewhere) << elsewhereText;
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path&)> plant;
+  };
+  const Case cases[] = {
+      {"a FIFO", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+      {"a link to a file", [&](const fs::path& p) { fs::create_symlink(elsewhere, p); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(places.storeFolder);
+    fs::create_directories(places.storeFolder);
+    c.plant(StoredFile(TestKey()));
+    const auto config = Read("ttyTEST0");
+    ASSERT_TRUE(config);
+    EXPECT_TRUE(SameDcb(config->dcb, platform::BuiltInCommConfig().dcb));
+
+    ASSERT_TRUE(Write("ttyTEST0", UnusualDcb()));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(StoredFile(TestKey()))));
+    EXPECT_TRUE(SameDcb(Read("ttyTEST0")->dcb, UnusualDcb()));
+  }
+  std::ifstream in(elsewhere);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), elsewhereText);
 }
 
 TEST_F(CommConfigStore, AStoredFileThatCannotBeReadFailsTheRead) {

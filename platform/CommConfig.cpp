@@ -217,10 +217,13 @@ bool NothingStored(int code) {
   return code == ENOENT || code == EFBIG || code == EINVAL || code == ENXIO || code == ELOOP;
 }
 
-// Writes 'text' to a new file beside 'path' and renames it into place, so a
-// reader sees the old file or the new one, never a part of either.
-bool ReplaceFile(const std::string& path, const std::string& text) {
-  std::string temp = path + ".XXXXXX";
+// Writes 'text' to a new file in 'folder' and renames it to 'name', so a
+// reader sees the old file or the new one, never a part of either. The new
+// file's name is short and of its own (hidden, not ending in the suffix),
+// so every name that fits as a stored file can be stored.
+bool ReplaceFile(const std::string& folder, const std::string& name, const std::string& text) {
+  const std::string path = folder + "/" + name;
+  std::string temp = folder + "/.new-XXXXXX";
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0)
     return Fail(errno);
@@ -236,7 +239,7 @@ bool ReplaceFile(const std::string& path, const std::string& text) {
     ::unlink(temp.c_str());
     return Fail(failure);
   }
-  return SyncFolder(std::filesystem::path(path).parent_path());
+  return SyncFolder(folder);
 }
 
 std::string HomeFolder() {
@@ -345,7 +348,7 @@ bool SetDefaultCommConfig(const std::string& name, const COMMCONFIG& config, uin
   std::filesystem::create_directories(folder, error);
   if (error)
     return Fail(error.value());
-  return ReplaceFile(folder + "/" + StoreKey(name), StoredText(config.dcb));
+  return ReplaceFile(folder, StoreKey(name), StoredText(config.dcb));
 }
 
 }  // namespace platform

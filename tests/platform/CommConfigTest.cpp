@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -178,6 +179,25 @@ TEST_F(CommConfigStore, NamesThatAreNoDeviceNamesAreRefusedAndNothingIsWritten) 
     EXPECT_EQ(platform::GetLastError(), c.error);
   }
   EXPECT_EQ(AllFiles(), before);
+}
+
+// Device nodes whose names are as long as a file name in the store can
+// be: storing must take every name that reading takes, its temporary file
+// included. (The nodes are the test's own pseudo-terminal under long
+// names, which takes the right to make device nodes.)
+TEST_F(CommConfigStore, EveryNameThatCanBeReadCanBeStored) {
+  struct stat terminal {};
+  ASSERT_EQ(::stat(pty.path().c_str(), &terminal), 0);
+  for (const std::size_t length : {240, 246, 248, 250, 251, 255}) {
+    SCOPED_TRACE(length);
+    const std::string name(length, 'n');
+    if (::mknod((tree.dev() / name).c_str(), S_IFCHR | 0600, terminal.st_rdev) != 0)
+      GTEST_SKIP() << "no right to make device nodes";
+    const bool readable = Read(name).has_value();
+    EXPECT_EQ(readable, length + std::strlen(".conf") <= NAME_MAX);
+    EXPECT_EQ(Write(name, UnusualDcb()), readable);
+    if (readable) EXPECT_TRUE(SameDcb(Read(name)->dcb, UnusualDcb()));
+  }
 }
 
 TEST_F(CommConfigStore, RecordSizesBelowTheRecordAreRefused) {

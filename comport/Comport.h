@@ -573,8 +573,8 @@ class TCustomComPort : public TComponent {
   void EnumComDevices(QStringList& list) const;              // serial ports, links included
   void EnumComDevicesFromRegistry(QStringList& list) const;  // ports drivers registered
   void EnumComFriendlyNames(QStringList& list) const;        // "<description> (<name>)"
-  // Where the lists and the notices look: the system's /sys and /dev
-  // unless replaced (tests point them at built trees).
+  // Where the lists, the notices and the configuration dialogs look: the
+  // system's /sys and /dev unless replaced (tests point them at built trees).
   void SetDeviceRoots(const QString& sysRoot, const QString& devRoot);
 
   // Device arrival and removal, on the user-interface thread. Setting a

@@ -3,16 +3,19 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 #include <optional>
+#include <sstream>
 #include <string_view>
 #include <vector>
 
@@ -28,6 +31,8 @@ constexpr const char* kStoreSubfolder = "comport/defaults";
 constexpr const char* kFileSuffix = ".conf";
 // A stored file is a dozen short lines; anything much larger is not ours.
 constexpr std::size_t kLargestStoredFile = 16 * 1024;
+// The tty layer's list of drivers has a line per driver.
+constexpr std::size_t kLargestDriverList = 256 * 1024;
 
 bool Fail(int code) {
   SetLastError(code);
@@ -74,35 +79,19 @@ const std::array<StoredField, 12> kStoredFields{{
      [](DCB& d, uint32_t v) { d.EvtChar = static_cast<char>(v); }},
 }};
 
-// The file name that holds a device's default: '%' and '/' escaped, so
-// every device name has a file name of its own and none leaves the folder.
-std::string StoreKey(const std::string& name) {
-  std::string key;
-  for (const char c : name) {
+// The store's file name for a device key: '%' and '/' escaped, so every
+// key has a file name of its own and none leaves the folder.
+std::string StoreFileName(const std::string& key) {
+  std::string name;
+  for (const char c : key) {
     if (c == '%')
-      key += "%25";
+      name += "%25";
     else if (c == '/')
-      key += "%2F";
+      name += "%2F";
     else
-      key += c;
+      name += c;
   }
-  return key + kFileSuffix;
-}
-
-// Looks the device up without opening it.
-bool CheckDeviceExists(const std::string& devRoot, const std::string& name) {
-  struct stat st {};
-  if (::stat((devRoot + "/" + name).c_str(), &st) != 0)
-    return Fail(errno);
-  if (!S_ISCHR(st.st_mode))
-    return Fail(ENODEV);
-  return true;
-}
-
-bool CheckName(const std::string& name, const CommConfigPlaces& places) {
-  if (!IsDeviceName(name))
-    return Fail(EINVAL);
-  return CheckDeviceExists(places.devRoot, name);
+  return name + kFileSuffix;
 }
 
 std::string StoreFolder(const CommConfigPlaces& places) {
@@ -208,6 +197,75 @@ bool SyncFolder(const std::string& folder) {
   return synced || Fail(code);
 }
 
+// Whether the tty layer serves the character device 'number', by its list
+// of drivers: "<driver> <node> <major> <minor>[-<last minor>] <type>" a
+// line. The "system" entries (/dev/tty, /dev/console, /dev/ptmx, the
+// current console) are left out: each stands for another terminal or makes
+// a new one, so no default of its own belongs to it. Fails with ENOTTY, or
+// with the system's code when the list cannot be read.
+bool CheckTerminal(dev_t number, const std::string& drivers) {
+  const auto text = ReadSmallFile(drivers, kLargestDriverList);
+  if (!text)
+    return false;
+  std::istringstream list(*text);
+  std::string line;
+  while (std::getline(list, line)) {
+    std::istringstream fields(line);
+    std::string driver, node, minors, type;
+    unsigned majorNumber = 0, first = 0, last = 0;
+    if (!(fields >> driver >> node >> majorNumber >> minors >> type) || type.starts_with("system"))
+      continue;
+    const int parsed = std::sscanf(minors.c_str(), "%u-%u", &first, &last);
+    if (parsed < 2)
+      last = first;
+    if (parsed >= 1 && major(number) == majorNumber && minor(number) >= first && minor(number) <= last)
+      return true;
+  }
+  return Fail(ENOTTY);
+}
+
+// The device a name leads to, with every link resolved: a name without a
+// '/' is a node in the device folder, any other a path as given. Looked
+// at, never opened (that would raise a real port's lines and be refused
+// while the port holds it); only a terminal is kept.
+std::optional<std::filesystem::path> DeviceOf(const std::string& name, const CommConfigPlaces& places) {
+  if (name.empty() || name.find('\0') != std::string::npos) {
+    SetLastError(EINVAL);
+    return std::nullopt;
+  }
+  const std::filesystem::path given =
+      name.find('/') == std::string::npos ? std::filesystem::path(places.devRoot) / name : std::filesystem::path(name);
+  std::error_code error;
+  const std::filesystem::path device = std::filesystem::canonical(given, error);
+  struct stat st {};
+  if (error || ::stat(device.c_str(), &st) != 0) {
+    SetLastError(error ? error.value() : errno);
+    return std::nullopt;
+  }
+  if (!S_ISCHR(st.st_mode)) {
+    SetLastError(ENOTTY);
+    return std::nullopt;
+  }
+  if (!CheckTerminal(st.st_rdev, places.ttyDrivers))
+    return std::nullopt;
+  return device;
+}
+
+// The file that holds the default of the device 'name' leads to. Its key
+// is the device's path below the device folder ("ttyUSB0", "pts/3"), or
+// its whole path for a device elsewhere: every name of one device shares
+// it. Empty with the last error set when the name leads to no terminal.
+std::optional<std::string> StoredFileOf(const std::string& name, const CommConfigPlaces& places) {
+  const auto device = DeviceOf(name, places);
+  if (!device)
+    return std::nullopt;
+  std::error_code error;
+  const std::filesystem::path root = std::filesystem::canonical(places.devRoot, error);
+  const std::filesystem::path below = error ? std::filesystem::path() : device->lexically_relative(root);
+  const bool inside = !below.empty() && *below.begin() != "..";
+  return StoreFileName(inside ? below.string() : device->string());
+}
+
 // Whether a stored file that could not be read ('code') counts as nothing
 // stored: none there, one too large to be the store's, or an entry the
 // store never makes and its rename replaces (a FIFO: EINVAL, or ENXIO for
@@ -287,28 +345,14 @@ COMMCONFIG BuiltInCommConfig() {
   return config;
 }
 
-bool IsDeviceName(const std::string& name) {
-  if (name.empty() || name.front() == '/' || name.find('\0') != std::string::npos)
-    return false;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = name.find('/', start);
-    const std::string_view part = std::string_view(name).substr(start, end - start);
-    if (part.empty() || part == "." || part == "..")
-      return false;
-    if (end == std::string::npos)
-      return true;
-    start = end + 1;
-  }
-}
-
 bool GetDefaultCommConfig(const std::string& name, COMMCONFIG& config, uint32_t& size) {
   return GetDefaultCommConfig(name, config, size, CommConfigPlaces());
 }
 
 bool GetDefaultCommConfig(const std::string& name, COMMCONFIG& config, uint32_t& size,
                           const CommConfigPlaces& places) {
-  if (!CheckName(name, places))
+  const auto file = StoredFileOf(name, places);
+  if (!file)
     return false;
   if (size < kCommConfigSize) {
     size = kCommConfigSize;
@@ -317,7 +361,7 @@ bool GetDefaultCommConfig(const std::string& name, COMMCONFIG& config, uint32_t&
   COMMCONFIG result = BuiltInCommConfig();
   const std::string folder = StoreFolder(places);
   if (!folder.empty()) {
-    const auto text = ReadSmallFile(folder + "/" + StoreKey(name), kLargestStoredFile);
+    const auto text = ReadSmallFile(folder + "/" + *file, kLargestStoredFile);
     if (text) {
       if (const auto stored = ParseStored(*text, result.dcb))
         result.dcb = *stored;
@@ -336,7 +380,8 @@ bool SetDefaultCommConfig(const std::string& name, const COMMCONFIG& config, uin
 
 bool SetDefaultCommConfig(const std::string& name, const COMMCONFIG& config, uint32_t size,
                           const CommConfigPlaces& places) {
-  if (!CheckName(name, places))
+  const auto file = StoredFileOf(name, places);
+  if (!file)
     return false;
   // What the store writes, its read takes back.
   if (size < kCommConfigSize || config.dwSize < kCommConfigSize || !IsValidDcb(config.dcb))
@@ -348,7 +393,7 @@ bool SetDefaultCommConfig(const std::string& name, const COMMCONFIG& config, uin
   std::filesystem::create_directories(folder, error);
   if (error)
     return Fail(error.value());
-  return ReplaceFile(folder, StoreKey(name), StoredText(config.dcb));
+  return ReplaceFile(folder, *file, StoredText(config.dcb));
 }
 
 }  // namespace platform

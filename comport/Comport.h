@@ -563,7 +563,8 @@ class TCustomComPort : public TComponent {
   bool ConfigDialog();
   // The same dialog on the device's default configuration alone;
   // confirmed, the edited configuration is stored as the default. The
-  // component is not changed.
+  // component is not changed. Either dialog asked for on another thread
+  // shows on the user-interface thread, the caller waiting for it.
   bool DefaultConfigDialog();
 
   // ---- device lists (ComportDeviceLists.cpp) and notices (ComportDeviceNotices.cpp)
@@ -580,6 +581,8 @@ class TCustomComPort : public TComponent {
   // Device arrival and removal, on the user-interface thread. Setting a
   // handler with another method than the current one starts the
   // notification while either handler is set, and stops it once neither is.
+  // These setters, StartNotification and StopNotification work there:
+  // called on another thread, they are handed over and waited for.
   TDeviceArrivalEvent OnDeviceArrival() const { return FOnDeviceArrival; }
   void SetOnDeviceArrival(const TDeviceArrivalEvent& handler);
   TDeviceRemovedEvent OnDeviceRemoved() const { return FOnDeviceRemoved; }

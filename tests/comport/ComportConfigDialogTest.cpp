@@ -13,6 +13,7 @@
 #include "platform/CommConfig.h"
 #include "support/DialogAnswerer.h"
 #include "support/FakeTree.h"
+#include "support/OtherThread.h"
 
 using namespace comporttest;
 using platform::DCB;
@@ -269,6 +270,22 @@ TEST_F(ComportConfigDialog, DefaultDialogStoresTheDefaultAndLeavesThePortAlone) 
   ASSERT_EQ(again.seen.size(), 1);
   EXPECT_EQ(again.seen[0].baudRate, "38400");
   EXPECT_EQ(again.seen[0].flowControl, "Hardware (RTS/CTS)");
+}
+
+// Asked for on another thread, the dialog shows on the user-interface
+// thread (widgets live there only) while the caller waits for its answer.
+TEST_F(ComportConfigDialog, AskedForOnAnotherThreadTheDialogShowsOnTheUserInterfaceThread) {
+  LoggedMessages logged;
+  for (const auto& dialog : {&TCustomComPort::ConfigDialog, &TCustomComPort::DefaultConfigDialog}) {
+    DialogAnswerer answerer(DialogAnswerer::Answer({{"stopBits", "2"}}));
+    bool confirmed = false;
+    ASSERT_TRUE(RunOnAnotherThread([&] { confirmed = (port.*dialog)(); }));
+    EXPECT_TRUE(confirmed);
+    EXPECT_EQ(answerer.seen.size(), 1);
+  }
+  EXPECT_EQ(port.StopBits(), sb2);
+  EXPECT_EQ(StoredDefault().StopBits, 2);
+  EXPECT_EQ(logged.Mentioning("thread"), "");
 }
 
 // A port may name its device by any path, or by its name in the port's

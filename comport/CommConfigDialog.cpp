@@ -12,6 +12,8 @@
 #include <initializer_list>
 #include <utility>
 
+#include "framework/Thread.h"
+
 namespace {
 
 using platform::DCB;
@@ -143,8 +145,13 @@ uint32_t TCommConfigDialog::WithFlow(uint32_t flags, FlowChoice choice) {
 
 bool CommConfigDialog(const std::string& name, QWidget* owner, platform::COMMCONFIG& config) {
   if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return false;
-  TCommConfigDialog dialog(QFile::decodeName(QByteArray::fromStdString(name)), config.dcb, owner);
-  if (dialog.exec() != QDialog::Accepted) return false;
-  config.dcb = dialog.Dcb();
-  return true;
+  // Widgets live on the user-interface thread only: asked for on another
+  // thread, the dialog runs there and this thread waits for its answer.
+  bool confirmed = false;
+  TThread::Synchronize([&] {
+    TCommConfigDialog dialog(QFile::decodeName(QByteArray::fromStdString(name)), config.dcb, owner);
+    confirmed = dialog.exec() == QDialog::Accepted;
+    if (confirmed) config.dcb = dialog.Dcb();
+  });
+  return confirmed;
 }

@@ -47,4 +47,6 @@ class TCommConfigDialog : public QDialog {
 // Shows the dialog for 'name' on 'config' with 'owner' (none: application
 // modal). True when the user confirmed; only then is the record's block
 // changed. Without a widget application no dialog can be shown: false.
+// Called on another thread, the dialog shows on the user-interface thread
+// and the caller waits for it (TThread::Synchronize).
 bool CommConfigDialog(const std::string& name, QWidget* owner, platform::COMMCONFIG& config);

@@ -563,7 +563,8 @@ class TCustomComPort : public TComponent {
   bool ConfigDialog();
   // The same dialog on the device's default configuration alone;
   // confirmed, the edited configuration is stored as the default. The
-  // component is not changed.
+  // component is not changed. Either dialog asked for on another thread
+  // shows on the user-interface thread, the caller waiting for it.
   bool DefaultConfigDialog();
 
   // ---- device lists (ComportDeviceLists.cpp) and notices (ComportDeviceNotices.cpp)
@@ -573,13 +574,15 @@ class TCustomComPort : public TComponent {
   void EnumComDevices(QStringList& list) const;              // serial ports, links included
   void EnumComDevicesFromRegistry(QStringList& list) const;  // ports drivers registered
   void EnumComFriendlyNames(QStringList& list) const;        // "<description> (<name>)"
-  // Where the lists and the notices look: the system's /sys and /dev
-  // unless replaced (tests point them at built trees).
+  // Where the lists, the notices and the configuration dialogs look: the
+  // system's /sys and /dev unless replaced (tests point them at built trees).
   void SetDeviceRoots(const QString& sysRoot, const QString& devRoot);
 
   // Device arrival and removal, on the user-interface thread. Setting a
   // handler with another method than the current one starts the
   // notification while either handler is set, and stops it once neither is.
+  // These setters, StartNotification and StopNotification work there:
+  // called on another thread, they are handed over and waited for.
   TDeviceArrivalEvent OnDeviceArrival() const { return FOnDeviceArrival; }
   void SetOnDeviceArrival(const TDeviceArrivalEvent& handler);
   TDeviceRemovedEvent OnDeviceRemoved() const { return FOnDeviceRemoved; }

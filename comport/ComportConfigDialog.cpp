@@ -10,41 +10,48 @@
 
 namespace {
 
-// A zeroed record whose size field states its size.
-platform::COMMCONFIG EmptyRecord() {
+// The default configuration of a port's device: the port's device name,
+// read as the port opens it (a name without a '/' in the port's device
+// folder, SetDeviceRoots), and the record read or to be stored.
+struct TDeviceDefault {
+  TDeviceDefault(const QString& deviceName, const QString& devRoot) : name(QFile::encodeName(deviceName).toStdString()) {
+    places.devRoot = QFile::encodeName(devRoot).toStdString();
+    // A zeroed record whose size field states its size.
+    std::memset(&config, 0, sizeof config);
+    config.dwSize = platform::kCommConfigSize;
+  }
+  bool Read() { return platform::GetDefaultCommConfig(name, config, size, places); }
+  // Stored with the size the read reported.
+  bool Store() const { return platform::SetDefaultCommConfig(name, config, size, places); }
+
+  const std::string name;
+  platform::CommConfigPlaces places;
   platform::COMMCONFIG config;
-  std::memset(&config, 0, sizeof config);
-  config.dwSize = platform::kCommConfigSize;
-  return config;
-}
+  uint32_t size = platform::kCommConfigSize;
+};
 
 }  // namespace
 
 bool TCustomComPort::ConfigDialog() {
-  const std::string name = QFile::encodeName(ShortDeviceName()).toStdString();
-  platform::COMMCONFIG config = EmptyRecord();
-  uint32_t size = platform::kCommConfigSize;
-  Check(platform::GetDefaultCommConfig(name, config, size));
+  TDeviceDefault device(FDeviceName, FDevRoot);
+  Check(device.Read());
   // The component's settings over the device's defaults.
-  CopyDCB(config.dcb, true);
-  if (!CommConfigDialog(name, nullptr, config)) return false;
-  CopyDCB(config.dcb, false);
+  CopyDCB(device.config.dcb, true);
+  if (!CommConfigDialog(QFile::encodeName(ShortDeviceName()).toStdString(), nullptr, device.config)) return false;
+  CopyDCB(device.config.dcb, false);
   // The confirmed rate is the rate in effect afterwards. The custom-rate
   // setter changes nothing when the rate equals the stored custom rate, so
   // a listed rate selected beside that stored rate would otherwise stay and
   // the user's choice be lost.
-  if (CustomBaudRate() != static_cast<qint32>(config.dcb.BaudRate)) FBaudRate = brCustom;
+  if (CustomBaudRate() != static_cast<qint32>(device.config.dcb.BaudRate)) FBaudRate = brCustom;
   SetComDCB();
   return true;
 }
 
 bool TCustomComPort::DefaultConfigDialog() {
-  const std::string name = QFile::encodeName(ShortDeviceName()).toStdString();
-  platform::COMMCONFIG config = EmptyRecord();
-  uint32_t size = platform::kCommConfigSize;
-  Check(platform::GetDefaultCommConfig(name, config, size));
-  if (!CommConfigDialog(name, nullptr, config)) return false;
-  // Stored with the size the read reported.
-  Check(platform::SetDefaultCommConfig(name, config, size));
+  TDeviceDefault device(FDeviceName, FDevRoot);
+  Check(device.Read());
+  if (!CommConfigDialog(QFile::encodeName(ShortDeviceName()).toStdString(), nullptr, device.config)) return false;
+  Check(device.Store());
   return true;
 }

@@ -2,7 +2,11 @@
 // port holds a registration with the user-interface thread's device notice
 // dispatcher (framework/DeviceNotices.h) for the devices of its <dev> root;
 // the registered hook turns each notice into a device-change message for
-// WindowHook, which fires the events.
+// WindowHook, which fires the events. The handlers and the registration
+// change on the user-interface thread, where the hook reads them: a change
+// asked for on another thread is handed over there and waited for.
+#include <functional>
+
 #include "comport/Comport.h"
 #include "framework/DeviceNotices.h"
 
@@ -19,18 +23,24 @@ TCustomComPort::TDeviceChangeMessage MessageOf(const TDeviceNotice& notice) {
   return message;
 }
 
+// Stores a device handler and follows it with the registration ('follow').
+template <class E>
+void ChangeHandler(E& field, const E& handler, const std::function<void()>& follow) {
+  RunWhereNoticesAreHandedOut([&] {
+    if (handler.SameCode(field)) return;
+    field = handler;
+    follow();
+  });
+}
+
 }  // namespace
 
 void TCustomComPort::SetOnDeviceArrival(const TDeviceArrivalEvent& handler) {
-  if (handler.SameCode(FOnDeviceArrival)) return;
-  FOnDeviceArrival = handler;
-  FollowDeviceHandlers();
+  ChangeHandler(FOnDeviceArrival, handler, [this] { FollowDeviceHandlers(); });
 }
 
 void TCustomComPort::SetOnDeviceRemoved(const TDeviceRemovedEvent& handler) {
-  if (handler.SameCode(FOnDeviceRemoved)) return;
-  FOnDeviceRemoved = handler;
-  FollowDeviceHandlers();
+  ChangeHandler(FOnDeviceRemoved, handler, [this] { FollowDeviceHandlers(); });
 }
 
 void TCustomComPort::FollowDeviceHandlers() {
@@ -43,19 +53,26 @@ void TCustomComPort::FollowDeviceHandlers() {
 }
 
 bool TCustomComPort::StartNotification() {
-  if (FNotifyHandle) return true;
-  const TDeviceNotifyHandle handle =
-      RegisterDeviceNotification(FDevRoot, [this](const TDeviceNotice& notice) { WindowHook(MessageOf(notice)); });
-  if (handle == 0) return false;
-  FNotifyHandle = std::make_shared<TDeviceNotifyHandle>(handle);
-  return true;
+  bool registered = true;
+  RunWhereNoticesAreHandedOut([&] {
+    if (FNotifyHandle) return;
+    const TDeviceNotifyHandle handle =
+        RegisterDeviceNotification(FDevRoot, [this](const TDeviceNotice& notice) { WindowHook(MessageOf(notice)); });
+    registered = handle != 0;
+    if (registered) FNotifyHandle = std::make_shared<TDeviceNotifyHandle>(handle);
+  });
+  return registered;
 }
 
 bool TCustomComPort::StopNotification() {
-  if (!FNotifyHandle) return true;
-  const TDeviceNotifyHandle handle = *std::static_pointer_cast<TDeviceNotifyHandle>(FNotifyHandle);
-  FNotifyHandle.reset();  // not registered afterwards, whatever the outcome
-  return UnregisterDeviceNotification(handle);
+  bool unregistered = true;
+  RunWhereNoticesAreHandedOut([&] {
+    if (!FNotifyHandle) return;
+    const TDeviceNotifyHandle handle = *std::static_pointer_cast<TDeviceNotifyHandle>(FNotifyHandle);
+    FNotifyHandle.reset();  // not registered afterwards, whatever the outcome
+    unregistered = UnregisterDeviceNotification(handle);
+  });
+  return unregistered;
 }
 
 bool TCustomComPort::WindowHook(const TDeviceChangeMessage& message) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "framework/Guard.h"
+#include "framework/Thread.h"
 #include "platform/LastError.h"
 
 namespace {
@@ -25,7 +26,8 @@ struct THookEntry {
   TDeviceNoticeHook hook;
 };
 
-// Touched only on the user-interface thread.
+// Touched only on the user-interface thread (an unregistration asked for
+// elsewhere is handed over to it).
 struct TDispatcher {
   std::map<std::string, TWatch> watches;
   std::map<TDeviceNotifyHandle, THookEntry> hooks;  // handles grow: the map's order is registration order
@@ -90,22 +92,9 @@ void CloseWatch(const std::string& root) {
   d.watches.erase(watch);
 }
 
-}  // namespace
-
-TDeviceNotifyHandle RegisterDeviceNotification(const QString& devRoot, TDeviceNoticeHook hook) {
-  if (!hook || !OnApplicationThread()) {
-    platform::SetLastError(EINVAL);
-    return 0;
-  }
-  const std::string root = devRoot.toStdString();
-  if (!OpenWatch(root)) return 0;
-  TDispatcher& d = Dispatcher();
-  const TDeviceNotifyHandle handle = ++d.lastHandle;
-  d.hooks.emplace(handle, THookEntry{root, std::move(hook)});
-  return handle;
-}
-
-bool UnregisterDeviceNotification(TDeviceNotifyHandle handle) {
+// Removes a registration, on the user-interface thread (or with no
+// application object left); the root's last hook closes its monitor.
+bool Unregister(TDeviceNotifyHandle handle) {
   TDispatcher& d = Dispatcher();
   auto entry = d.hooks.find(handle);
   if (entry == d.hooks.end()) return false;
@@ -115,6 +104,43 @@ bool UnregisterDeviceNotification(TDeviceNotifyHandle handle) {
     if (hook.root == root) return true;
   CloseWatch(root);
   return true;
+}
+
+}  // namespace
+
+TDeviceNotifyHandle RegisterDeviceNotification(const QString& devRoot, TDeviceNoticeHook hook) {
+  if (!hook || !OnApplicationThread()) {
+    platform::SetLastError(EINVAL);
+    return 0;
+  }
+  // So that an unregistration on another thread can be handed over here.
+  TThread::PrepareSynchronize();
+  const std::string root = devRoot.toStdString();
+  if (!OpenWatch(root)) return 0;
+  TDispatcher& d = Dispatcher();
+  const TDeviceNotifyHandle handle = ++d.lastHandle;
+  d.hooks.emplace(handle, THookEntry{root, std::move(hook)});
+  return handle;
+}
+
+bool UnregisterDeviceNotification(TDeviceNotifyHandle handle) {
+  bool removed = false;
+  RunWhereNoticesAreHandedOut([&] { removed = Unregister(handle); });
+  return removed;
+}
+
+void RunWhereNoticesAreHandedOut(const std::function<void()>& fn) {
+  bool ran = false;
+  try {
+    TThread::Synchronize([&] {
+      ran = true;
+      fn();
+    });
+  } catch (const EThread&) {
+    if (ran) throw;  // fn's own
+    // No application object is left to run it: nothing hands out notices.
+    fn();
+  }
 }
 
 int RegisteredDeviceHooks() { return static_cast<int>(Dispatcher().hooks.size()); }

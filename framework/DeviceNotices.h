@@ -9,8 +9,12 @@
 // also inside modal loops. The monitor is made with the first hook for its
 // root and closed with the last.
 //
-// Registering and unregistering happen on the user-interface thread (no
-// lock is taken). A hook may register or unregister hooks, itself
+// The dispatcher is the user-interface thread's (no lock is taken):
+// registering happens there only, and an unregistration asked for on
+// another thread is carried out there, between notices, the caller
+// waiting for it (RunWhereNoticesAreHandedOut), so no hook is called once
+// its unregistration has returned and a monitor and its notifier go on the
+// thread that reads them. A hook may register or unregister hooks, itself
 // included, while it runs; a hook unregistered meanwhile is not called
 // again, not even for the rest of the notices already read.
 #pragma once
@@ -35,10 +39,19 @@ using TDeviceNotifyHandle = std::uint64_t;
 // why).
 TDeviceNotifyHandle RegisterDeviceNotification(const QString& devRoot, TDeviceNoticeHook hook);
 
-// Removes a registration. False when 'handle' is not registered.
+// Removes a registration, from any thread (see above; with no application
+// object left it is removed at once). False when 'handle' is not
+// registered.
 bool UnregisterDeviceNotification(TDeviceNotifyHandle handle);
 
-// The hooks registered now, over all roots.
+// Runs 'fn' on the user-interface thread, where notices are handed out,
+// the caller waiting for it (TThread::Synchronize): at once on that
+// thread, and here when no application object is left to run it there
+// (nothing hands out notices then). What 'fn' raises is raised here. For
+// state that hooks read.
+void RunWhereNoticesAreHandedOut(const std::function<void()>& fn);
+
+// The hooks registered now, over all roots (on the user-interface thread).
 int RegisteredDeviceHooks();
 
 // How monitors are made (tests give one with a udev source they feed, or

@@ -3,19 +3,23 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 #include <optional>
+#include <sstream>
 #include <string_view>
 #include <vector>
 
+#include "platform/FileOpen.h"
 #include "platform/FileWrite.h"
 #include "platform/LastError.h"
 
@@ -27,6 +31,8 @@ constexpr const char* kStoreSubfolder = "comport/defaults";
 constexpr const char* kFileSuffix = ".conf";
 // A stored file is a dozen short lines; anything much larger is not ours.
 constexpr std::size_t kLargestStoredFile = 16 * 1024;
+// The tty layer's list of drivers has a line per driver.
+constexpr std::size_t kLargestDriverList = 256 * 1024;
 
 bool Fail(int code) {
   SetLastError(code);
@@ -73,35 +79,19 @@ const std::array<StoredField, 12> kStoredFields{{
      [](DCB& d, uint32_t v) { d.EvtChar = static_cast<char>(v); }},
 }};
 
-// The file name that holds a device's default: '%' and '/' escaped, so
-// every device name has a file name of its own and none leaves the folder.
-std::string StoreKey(const std::string& name) {
-  std::string key;
-  for (const char c : name) {
+// The store's file name for a device key: '%' and '/' escaped, so every
+// key has a file name of its own and none leaves the folder.
+std::string StoreFileName(const std::string& key) {
+  std::string name;
+  for (const char c : key) {
     if (c == '%')
-      key += "%25";
+      name += "%25";
     else if (c == '/')
-      key += "%2F";
+      name += "%2F";
     else
-      key += c;
+      name += c;
   }
-  return key + kFileSuffix;
-}
-
-// Looks the device up without opening it.
-bool CheckDeviceExists(const std::string& devRoot, const std::string& name) {
-  struct stat st {};
-  if (::stat((devRoot + "/" + name).c_str(), &st) != 0)
-    return Fail(errno);
-  if (!S_ISCHR(st.st_mode))
-    return Fail(ENODEV);
-  return true;
-}
-
-bool CheckName(const std::string& name, const CommConfigPlaces& places) {
-  if (!IsDeviceName(name))
-    return Fail(EINVAL);
-  return CheckDeviceExists(places.devRoot, name);
+  return name + kFileSuffix;
 }
 
 std::string StoreFolder(const CommConfigPlaces& places) {
@@ -123,10 +113,14 @@ std::optional<uint32_t> ParseValue(std::string_view text, uint32_t largest) {
   return static_cast<uint32_t>(value);
 }
 
-// The stored text over 'dcb': every known field at most once and within its
-// range, unknown keys skipped (a later version may add some). Nullopt when
-// the text is not such a file.
+// The stored text over 'dcb': whole lines (the store ends every line, so a
+// file cut short lacks the final newline), every known field at most once
+// and within its range, unknown keys skipped (a later version may add some),
+// and a block a serial device takes. Nullopt when the text is not such a
+// file.
 std::optional<DCB> ParseStored(std::string_view text, DCB dcb) {
+  if (!text.empty() && text.back() != '\n')
+    return std::nullopt;
   std::array<bool, kStoredFields.size()> seen{};
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
@@ -148,6 +142,8 @@ std::optional<DCB> ParseStored(std::string_view text, DCB dcb) {
       kStoredFields[i].set(dcb, *value);
     }
   }
+  if (!IsValidDcb(dcb))
+    return std::nullopt;
   return dcb;
 }
 
@@ -158,12 +154,17 @@ std::string StoredText(const DCB& dcb) {
   return text;
 }
 
-// Reads a whole file of at most 'limit' bytes; an empty optional with the
-// last error set when it cannot be read, "too large" as EFBIG.
+// Reads a whole regular file of at most 'limit' bytes, never blocking on
+// a FIFO nor following a link (FileOpen.h); an empty optional with the
+// last error set when it cannot be read, "too large" as EFBIG, a folder as
+// EISDIR.
 std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t limit) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = OpenRegularFile(path, O_RDONLY);
   if (fd < 0) {
-    SetLastError(errno);
+    const int code = errno;
+    std::error_code error;
+    const bool folder = code == EINVAL && std::filesystem::is_directory(std::filesystem::symlink_status(path, error));
+    SetLastError(folder ? EISDIR : code);
     return std::nullopt;
   }
   std::string text;
@@ -185,10 +186,102 @@ std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t li
   return text;
 }
 
-// Writes 'text' to a new file beside 'path' and renames it into place, so a
-// reader sees the old file or the new one, never a part of either.
-bool ReplaceFile(const std::string& path, const std::string& text) {
-  std::string temp = path + ".XXXXXX";
+// Makes the entries of 'folder' durable (a rename into it included).
+bool SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0)
+    return Fail(errno);
+  const bool synced = ::fsync(fd) == 0;
+  const int code = errno;
+  ::close(fd);
+  return synced || Fail(code);
+}
+
+// Whether the tty layer serves the character device 'number', by its list
+// of drivers: "<driver> <node> <major> <minor>[-<last minor>] <type>" a
+// line. The "system" entries (/dev/tty, /dev/console, /dev/ptmx, the
+// current console) are left out: each stands for another terminal or makes
+// a new one, so no default of its own belongs to it. Fails with ENOTTY, or
+// with the system's code when the list cannot be read.
+bool CheckTerminal(dev_t number, const std::string& drivers) {
+  const auto text = ReadSmallFile(drivers, kLargestDriverList);
+  if (!text)
+    return false;
+  std::istringstream list(*text);
+  std::string line;
+  while (std::getline(list, line)) {
+    std::istringstream fields(line);
+    std::string driver, node, minors, type;
+    unsigned majorNumber = 0, first = 0, last = 0;
+    if (!(fields >> driver >> node >> majorNumber >> minors >> type) || type.starts_with("system"))
+      continue;
+    const int parsed = std::sscanf(minors.c_str(), "%u-%u", &first, &last);
+    if (parsed < 2)
+      last = first;
+    if (parsed >= 1 && major(number) == majorNumber && minor(number) >= first && minor(number) <= last)
+      return true;
+  }
+  return Fail(ENOTTY);
+}
+
+// The device a name leads to, with every link resolved: a name without a
+// '/' is a node in the device folder, any other a path as given. Looked
+// at, never opened (that would raise a real port's lines and be refused
+// while the port holds it); only a terminal is kept.
+std::optional<std::filesystem::path> DeviceOf(const std::string& name, const CommConfigPlaces& places) {
+  if (name.empty() || name.find('\0') != std::string::npos) {
+    SetLastError(EINVAL);
+    return std::nullopt;
+  }
+  const std::filesystem::path given =
+      name.find('/') == std::string::npos ? std::filesystem::path(places.devRoot) / name : std::filesystem::path(name);
+  std::error_code error;
+  const std::filesystem::path device = std::filesystem::canonical(given, error);
+  struct stat st {};
+  if (error || ::stat(device.c_str(), &st) != 0) {
+    SetLastError(error ? error.value() : errno);
+    return std::nullopt;
+  }
+  if (!S_ISCHR(st.st_mode)) {
+    SetLastError(ENOTTY);
+    return std::nullopt;
+  }
+  if (!CheckTerminal(st.st_rdev, places.ttyDrivers))
+    return std::nullopt;
+  return device;
+}
+
+// The file that holds the default of the device 'name' leads to. Its key
+// is the device's path below the device folder ("ttyUSB0", "pts/3"), or
+// its whole path for a device elsewhere: every name of one device shares
+// it. Empty with the last error set when the name leads to no terminal.
+std::optional<std::string> StoredFileOf(const std::string& name, const CommConfigPlaces& places) {
+  const auto device = DeviceOf(name, places);
+  if (!device)
+    return std::nullopt;
+  std::error_code error;
+  const std::filesystem::path root = std::filesystem::canonical(places.devRoot, error);
+  const std::filesystem::path below = error ? std::filesystem::path() : device->lexically_relative(root);
+  const bool inside = !below.empty() && *below.begin() != "..";
+  return StoreFileName(inside ? below.string() : device->string());
+}
+
+// Whether a stored file that could not be read ('code') counts as nothing
+// stored: none there, one too large to be the store's, or an entry the
+// store never makes and its rename replaces (a FIFO: EINVAL, or ENXIO for
+// a socket; a link: ELOOP). Anything else, a folder among them (which no
+// rename replaces), is an error: it would fail the next store as well.
+bool NothingStored(int code) {
+  return code == ENOENT || code == EFBIG || code == EINVAL || code == ENXIO || code == ELOOP;
+}
+
+// Writes 'text' to a new file in 'folder' and renames it to 'name', so a
+// reader sees the old file or the new one, never a part of either. The new
+// file's name is short and of its own (hidden, not ending in the suffix),
+// so every name that fits as a stored file can be stored.
+bool ReplaceFile(const std::string& folder, const std::string& name, const std::string& text) {
+  const std::string path = folder + "/" + name;
+  std::string temp = folder + "/.new-XXXXXX";
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0)
     return Fail(errno);
@@ -204,7 +297,7 @@ bool ReplaceFile(const std::string& path, const std::string& text) {
     ::unlink(temp.c_str());
     return Fail(failure);
   }
-  return true;
+  return SyncFolder(folder);
 }
 
 std::string HomeFolder() {
@@ -252,28 +345,14 @@ COMMCONFIG BuiltInCommConfig() {
   return config;
 }
 
-bool IsDeviceName(const std::string& name) {
-  if (name.empty() || name.front() == '/' || name.find('\0') != std::string::npos)
-    return false;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = name.find('/', start);
-    const std::string_view part = std::string_view(name).substr(start, end - start);
-    if (part.empty() || part == "." || part == "..")
-      return false;
-    if (end == std::string::npos)
-      return true;
-    start = end + 1;
-  }
-}
-
 bool GetDefaultCommConfig(const std::string& name, COMMCONFIG& config, uint32_t& size) {
   return GetDefaultCommConfig(name, config, size, CommConfigPlaces());
 }
 
 bool GetDefaultCommConfig(const std::string& name, COMMCONFIG& config, uint32_t& size,
                           const CommConfigPlaces& places) {
-  if (!CheckName(name, places))
+  const auto file = StoredFileOf(name, places);
+  if (!file)
     return false;
   if (size < kCommConfigSize) {
     size = kCommConfigSize;
@@ -282,11 +361,11 @@ bool GetDefaultCommConfig(const std::string& name, COMMCONFIG& config, uint32_t&
   COMMCONFIG result = BuiltInCommConfig();
   const std::string folder = StoreFolder(places);
   if (!folder.empty()) {
-    const auto text = ReadSmallFile(folder + "/" + StoreKey(name), kLargestStoredFile);
+    const auto text = ReadSmallFile(folder + "/" + *file, kLargestStoredFile);
     if (text) {
       if (const auto stored = ParseStored(*text, result.dcb))
         result.dcb = *stored;
-    } else if (GetLastError() != ENOENT && GetLastError() != EFBIG) {
+    } else if (!NothingStored(GetLastError())) {
       return false;  // there is a stored file, and it cannot be read
     }
   }
@@ -301,9 +380,11 @@ bool SetDefaultCommConfig(const std::string& name, const COMMCONFIG& config, uin
 
 bool SetDefaultCommConfig(const std::string& name, const COMMCONFIG& config, uint32_t size,
                           const CommConfigPlaces& places) {
-  if (!CheckName(name, places))
+  const auto file = StoredFileOf(name, places);
+  if (!file)
     return false;
-  if (size < kCommConfigSize || config.dwSize < kCommConfigSize)
+  // What the store writes, its read takes back.
+  if (size < kCommConfigSize || config.dwSize < kCommConfigSize || !IsValidDcb(config.dcb))
     return Fail(EINVAL);
   const std::string folder = StoreFolder(places);
   if (folder.empty())
@@ -312,7 +393,7 @@ bool SetDefaultCommConfig(const std::string& name, const COMMCONFIG& config, uin
   std::filesystem::create_directories(folder, error);
   if (error)
     return Fail(error.value());
-  return ReplaceFile(folder + "/" + StoreKey(name), StoredText(config.dcb));
+  return ReplaceFile(folder, *file, StoredText(config.dcb));
 }
 
 }  // namespace platform

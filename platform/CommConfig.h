@@ -1,15 +1,20 @@
 // The serial configuration record and the device's default configuration,
-// which the system keeps per device name and per user.
+// which the system keeps per device and per user.
 //
-// A device name is a path below the device folder ("ttyUSB0", "pts/3",
-// "serial/by-id/usb-..."): no leading '/', no empty, "." or ".." parts. The
-// device must exist there as a character device; it is looked at, never
-// opened. Its default configuration is one small text file per device in
-// the per-user store, "<config folder>/comport/defaults/<key>.conf", where
-// the key is the name with '%' written as "%25" and '/' as "%2F" (one file
-// name per device name, never a path of its own). With nothing stored the
-// default is the tty layer's: 9600 baud, 8 data bits, no parity, one stop
-// bit, no flow control, DTR and RTS raised.
+// A device name without a '/' names a node in the device folder ("ttyUSB0"
+// is "<dev>/ttyUSB0"); a name with one is a path as given
+// ("/dev/serial/by-id/usb-...", "/dev/pts/3"). The name must lead, through
+// any links, to a terminal: a character device the tty layer serves, as
+// its list of drivers tells (/proc/tty/drivers), without the entries that
+// stand for another terminal or make a new one (/dev/tty, /dev/console,
+// /dev/ptmx). The device is looked at, never opened. Its default
+// configuration is one small text file in the per-user store,
+// "<config folder>/comport/defaults/<key>.conf", where the key is the
+// device's path below the device folder ("ttyUSB0", "pts/3"), or its whole
+// path for a device elsewhere, with '%' written as "%25" and '/' as "%2F":
+// every name of one device shares its file, and no key leaves the folder.
+// With nothing stored the default is the tty layer's: 9600 baud, 8 data
+// bits, no parity, one stop bit, no flow control, DTR and RTS raised.
 //
 // Every operation returns false on failure and leaves the code in the
 // calling thread's last error (LastError.h).
@@ -40,12 +45,14 @@ struct COMMCONFIG {
 };
 static_assert(sizeof(COMMCONFIG) == kCommConfigSize, "the configuration record is 52 bytes");
 
-// Where devices and stored defaults are looked for. An empty store folder
-// means the per-user one (DefaultCommConfigFolder); tests pass folders of
-// their own.
+// Where devices, terminals and stored defaults are looked for. An empty
+// store folder means the per-user one (DefaultCommConfigFolder); tests pass
+// places of their own.
 struct CommConfigPlaces {
   std::string devRoot = "/dev";
   std::string storeFolder;
+  // The tty layer's list of its drivers and their device numbers.
+  std::string ttyDrivers = "/proc/tty/drivers";
 };
 
 // "<config>/comport/defaults", where <config> is $XDG_CONFIG_HOME when it
@@ -56,27 +63,30 @@ std::string DefaultCommConfigFolder();
 // The configuration a device has when none is stored.
 COMMCONFIG BuiltInCommConfig();
 
-// True for a device name as described above (a path below the device
-// folder that cannot leave it).
-bool IsDeviceName(const std::string& name);
-
 // Reads the device's default configuration into 'config'. 'size' holds the
 // room the caller has; below kCommConfigSize the read fails with ENOBUFS
 // and sets it to the size needed. On success it is set to the size filled.
 // A stored file that cannot be understood counts as nothing stored (the
-// next store replaces it). Fails with EINVAL for a name that is no device
-// name, with ENOENT (or what looking it up said) for a device that does
-// not exist, ENODEV for one that is no character device, and with the
-// system's code when an existing stored file cannot be read.
+// next store replaces it): one cut short (the store ends every line), with
+// a value out of its field's range or a block no serial device takes
+// (IsValidDcb), or with a field twice. So does an entry the store never
+// makes and its rename replaces, a FIFO or a link: it is never opened
+// through, so it can neither block the read nor lead elsewhere. Fails with
+// EINVAL for an empty name or one holding a NUL, with ENOENT (or what
+// resolving it said) for a name that leads nowhere, ENOTTY for one that
+// leads to no terminal, the system's code when the tty layer's list cannot
+// be read, and with the system's code when an existing stored file cannot
+// be read (EISDIR for a folder in its place).
 bool GetDefaultCommConfig(const std::string& name, COMMCONFIG& config, uint32_t& size);
 bool GetDefaultCommConfig(const std::string& name, COMMCONFIG& config, uint32_t& size,
                           const CommConfigPlaces& places);
 
 // Stores the device control block of 'config' as the device's default
 // configuration, replacing the stored one whole (a new file renamed into
-// place). Fails with EINVAL for a size or record size below
-// kCommConfigSize, otherwise as the read does, or with the system's code
-// when the store cannot be written (ENOENT when there is no store folder).
+// place, the folder synced after the rename). Fails with EINVAL for a size
+// or record size below kCommConfigSize or a block no serial device takes,
+// otherwise as the read does, or with the system's code when the store
+// cannot be written (ENOENT when there is no store folder).
 bool SetDefaultCommConfig(const std::string& name, const COMMCONFIG& config, uint32_t size);
 bool SetDefaultCommConfig(const std::string& name, const COMMCONFIG& config, uint32_t size,
                           const CommConfigPlaces& places);

@@ -145,7 +145,6 @@ class LinuxSerialDevice final : public SerialDevice {
   // False with the last error set (EBADF closed, EIO hung up) when the
   // device cannot be used.
   bool UsableLocked() const;
-  static bool ValidateDcb(const DCB& dcb);
   static LineSettings LineOfDcb(const DCB& dcb);
   DCB DcbOfLineLocked(const LineSettings& line) const;
   bool ApplyModemLinesLocked(const DCB& dcb);

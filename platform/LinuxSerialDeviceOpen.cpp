@@ -166,7 +166,7 @@ bool LinuxSerialDevice::UsableLocked() const {
 
 // ---- configuration -------------------------------------------------------
 
-bool LinuxSerialDevice::ValidateDcb(const DCB& dcb) {
+bool IsValidDcb(const DCB& dcb) {
   if (dcb.BaudRate == 0)  // would hang up the line
     return false;
   if (dcb.ByteSize < 5 || dcb.ByteSize > 8)
@@ -290,7 +290,7 @@ bool LinuxSerialDevice::SetCommState(const DCB& dcb) {
   Lock lock(mutex_);
   if (!UsableLocked())
     return false;
-  if (!ValidateDcb(dcb))
+  if (!IsValidDcb(dcb))
     return Fail(EINVAL);
   const LineSettings line = LineOfDcb(dcb);
   if (!WriteLineSettings(fd_, line))

@@ -58,6 +58,12 @@ inline constexpr uint32_t RTS_CONTROL_HANDSHAKE = 0x2000;
 inline constexpr uint32_t RTS_CONTROL_TOGGLE = 0x3000;
 inline constexpr uint32_t fAbortOnError = 0x4000;
 
+// True for a block a serial device takes (SetCommState refuses any other
+// with EINVAL): a rate, 5 to 8 data bits, a parity and a number of stop
+// bits the block names, a DTR mode, and two characters for XON and XOFF
+// under software flow control.
+bool IsValidDcb(const DCB& dcb);
+
 struct COMMTIMEOUTS {
   uint32_t ReadIntervalTimeout = 0;
   uint32_t ReadTotalTimeoutMultiplier = 0;

@@ -1,16 +1,19 @@
 // The configuration dialogs of the component: the dialog is answered by a
-// helper, the device is a pseudo-terminal ("/dev/pts/N" is the device name
-// "pts/N"), and the per-user store is a temporary folder.
+// helper, the device is a pseudo-terminal, and the per-user store is a
+// temporary folder.
 #include <QDir>
 #include <QTemporaryDir>
 #include <cerrno>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "ComportTestSupport.h"
 #include "framework/StoredDescription.h"
 #include "platform/CommConfig.h"
 #include "support/DialogAnswerer.h"
+#include "support/FakeTree.h"
+#include "support/OtherThread.h"
 
 using namespace comporttest;
 using platform::DCB;
@@ -35,7 +38,7 @@ class ComportConfigDialog : public ::testing::Test {
       qunsetenv("XDG_CONFIG_HOME");
   }
 
-  std::string Name() const { return port.ShortDeviceName().toStdString(); }
+  std::string Name() const { return QFile::encodeName(port.DeviceName()).toStdString(); }
   // The device's default configuration as the platform reads it now.
   DCB StoredDefault() const {
     platform::COMMCONFIG config;
@@ -269,6 +272,58 @@ TEST_F(ComportConfigDialog, DefaultDialogStoresTheDefaultAndLeavesThePortAlone) 
   EXPECT_EQ(again.seen[0].flowControl, "Hardware (RTS/CTS)");
 }
 
+// Asked for on another thread, the dialog shows on the user-interface
+// thread (widgets live there only) while the caller waits for its answer.
+TEST_F(ComportConfigDialog, AskedForOnAnotherThreadTheDialogShowsOnTheUserInterfaceThread) {
+  LoggedMessages logged;
+  for (const auto& dialog : {&TCustomComPort::ConfigDialog, &TCustomComPort::DefaultConfigDialog}) {
+    DialogAnswerer answerer(DialogAnswerer::Answer({{"stopBits", "2"}}));
+    bool confirmed = false;
+    ASSERT_TRUE(RunOnAnotherThread([&] { confirmed = (port.*dialog)(); }));
+    EXPECT_TRUE(confirmed);
+    EXPECT_EQ(answerer.seen.size(), 1);
+  }
+  EXPECT_EQ(port.StopBits(), sb2);
+  EXPECT_EQ(StoredDefault().StopBits, 2);
+  EXPECT_EQ(logged.Mentioning("thread"), "");
+}
+
+// A port may name its device by any path, or by its name in the port's
+// device folder (SetDeviceRoots); every name of one device opens the
+// dialog on that device's one default.
+TEST_F(ComportConfigDialog, AnyNameOfTheDeviceOpensTheDialogOnItsOneDefault) {
+  FakeTree tree;
+  tree.Link(tree.dev() / "ttyGW0", pty.Path());
+  tree.Link(tree.dev() / "serial" / "by-id" / "usb-gateway", "../../ttyGW0");
+  tree.Link(tree.root() / "elsewhere" / "gateway", pty.Path());
+  const auto portNamed = [&](const std::string& name) {
+    auto named = std::make_unique<TComPort>();
+    named->SetDeviceRoots(QString::fromStdString(tree.Sys()), QString::fromStdString(tree.Dev()));
+    named->SetDeviceName(QString::fromStdString(name));
+    return named;
+  };
+  {
+    DialogAnswerer answerer(DialogAnswerer::Answer({{"dataBits", "7"}}));
+    EXPECT_TRUE(portNamed("ttyGW0")->DefaultConfigDialog());
+    EXPECT_EQ(answerer.seen.size(), 1);
+  }
+  {
+    DialogAnswerer answerer;
+    EXPECT_FALSE(portNamed(tree.Dev() + "/serial/by-id/usb-gateway")->DefaultConfigDialog());
+    ASSERT_EQ(answerer.seen.size(), 1);
+    EXPECT_EQ(answerer.seen[0].dataBits, "7");
+  }
+  // Opened through a link outside any device folder.
+  const auto opened = portNamed((tree.root() / "elsewhere" / "gateway").string());
+  opened->Open();
+  DialogAnswerer answerer(DialogAnswerer::Answer({{"stopBits", "2"}}));
+  EXPECT_TRUE(opened->ConfigDialog());
+  ASSERT_EQ(answerer.seen.size(), 1);
+  EXPECT_EQ(answerer.seen[0].dataBits, "7");
+  EXPECT_EQ(opened->DataBits(), db7);
+  EXPECT_TRUE(ReadTerminal(pty.Slave()).twoStopBits);
+}
+
 // A device whose default cannot be read raises before any dialog shows.
 TEST_F(ComportConfigDialog, AnUnreadableDefaultRaisesBeforeAnyDialog) {
   struct Case {
@@ -277,7 +332,9 @@ TEST_F(ComportConfigDialog, AnUnreadableDefaultRaisesBeforeAnyDialog) {
   };
   const Case cases[] = {
       {"/dev/ttyNoSuchDevice7", ENOENT},  // no such device node
-      {store.path(), EINVAL},             // a path outside the device folder
+      {"ttyNoSuchDevice7", ENOENT},       // nor by its name in the device folder
+      {store.path(), ENOTTY},             // a folder
+      {"/dev/null", ENOTTY},              // a device, but no terminal
       {"", EINVAL},
   };
   for (const Case& c : cases) {

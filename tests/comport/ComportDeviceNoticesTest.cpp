@@ -19,6 +19,7 @@
 #include "framework/DeviceNotices.h"
 #include "support/FakeTree.h"
 #include "support/FakeUdevSource.h"
+#include "support/OtherThread.h"
 
 namespace {
 
@@ -219,6 +220,42 @@ TEST_F(ComportDeviceNotices, APortGoingAwayUnregistersAndOthersStillHearNotices)
   EXPECT_EQ(calls_, (std::vector<std::string>{"staying arrived " + FakeUdevFeed::UsbPath("1-2"),
                                               "staying arrived ttyUSB0"}));
   EXPECT_TRUE(stayingListener.wellCalled);
+}
+
+// Notices come on the user-interface thread, where they read the port's
+// handlers: handlers set or cleared on another thread, and a port
+// destroyed there, change the port and its registration there too, while
+// notices keep coming.
+TEST_F(ComportDeviceNotices, HandlersChangedOrThePortDestroyedOnAnotherThread) {
+  LoggedMessages logged;
+  auto port = std::make_unique<TComPort>();
+  Listener listener{&calls_, "l", port.get()};
+  port->SetOnDeviceArrival(Arrival(listener));
+  int plugged = 0;
+  const auto plug = [&] { feed_->PlugUsbSerial("ttyUSB" + std::to_string(plugged++), "1-2"); };
+  const struct {
+    const char* what;
+    std::function<void()> change;
+    int hooks;
+  } steps[] = {
+      {"cleared", [&] { port->SetOnDeviceArrival(nullptr); }, 0},
+      {"set", [&] { port->SetOnDeviceRemoved(Removal(listener)); }, 1},
+      {"the other set too", [&] { port->SetOnDeviceArrival(Arrival(listener)); }, 1},
+      {"the port destroyed", [&] { port.reset(); }, 0},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.what);
+    ASSERT_TRUE(RunOnAnotherThread(step.change, plug));
+    EXPECT_EQ(RegisteredDeviceHooks(), step.hooks);
+    if (port) {
+      // The registration works: a notice reaches the handler.
+      calls_.clear();
+      feed_->PullUsbSerial("ttyUSB0", "1-2");
+      if (step.hooks == 1) EXPECT_TRUE(QTest::qWaitFor([&] { return !calls_.empty(); }, kGenerousMs));
+    }
+  }
+  EXPECT_TRUE(listener.wellCalled);
+  EXPECT_EQ(logged.Mentioning("thread"), "");
 }
 
 TEST_F(ComportDeviceNotices, AHandlerMayClearItselfOrFreeThePort) {

@@ -15,6 +15,7 @@
 #include "framework/DeviceNotices.h"
 #include "support/FakeTree.h"
 #include "support/FakeUdevSource.h"
+#include "support/OtherThread.h"
 
 namespace {
 
@@ -119,6 +120,27 @@ TEST_F(DeviceNoticesTest, AnExceptionInAHookIsShownAndTheOtherHooksStillRun) {
   EXPECT_EQ(shown, std::vector<std::string>{"hook failed"});
   UnregisterDeviceNotification(failing);
   UnregisterDeviceNotification(next);
+}
+
+// The dispatcher is the user-interface thread's: an unregistration asked
+// for on another thread is carried out there, between notices, and the
+// caller waits for it.
+TEST_F(DeviceNoticesTest, UnregisteringOnAnotherThreadIsCarriedOutOnTheUserInterfaceThread) {
+  LoggedMessages logged;
+  const TDeviceNotifyHandle handle = RegisterDeviceNotification(root_, Recorder("a"));
+  ASSERT_NE(handle, 0u);
+  bool removed = false;
+  int plugged = 0;
+  ASSERT_TRUE(RunOnAnotherThread([&] { removed = UnregisterDeviceNotification(handle); },
+                                 [&] { PlugTty("ttyUSB" + std::to_string(plugged++)); }));
+  EXPECT_TRUE(removed);
+  EXPECT_EQ(RegisteredDeviceHooks(), 0);
+  EXPECT_TRUE(onUiThread_);
+  EXPECT_EQ(logged.Mentioning("thread"), "");
+  // Its monitor went with it: the next registration makes one anew.
+  const TDeviceNotifyHandle again = RegisterDeviceNotification(root_, Recorder("b"));
+  EXPECT_EQ(roots_.size(), 2u);
+  EXPECT_TRUE(UnregisterDeviceNotification(again));
 }
 
 TEST_F(DeviceNoticesTest, RegistrationFailsWithoutAMonitorOrOffTheUserInterfaceThread) {

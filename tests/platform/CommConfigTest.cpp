@@ -1,13 +1,19 @@
 // The device's default configuration: the built-in default, the per-user
-// store (a built device folder and a temporary store folder), device names
-// that must not leave the store, and files that are not the store's.
+// store (a built device folder and a temporary store folder), the names
+// that lead to a terminal and the files that hold their defaults, and
+// files that are not the store's.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <optional>
 #include <sstream>
 
@@ -49,6 +55,21 @@ class CommConfigStore : public ::testing::Test {
     config.dcb = dcb;
     return platform::SetDefaultCommConfig(name, config, platform::kCommConfigSize, places);
   }
+  // The name of the fixture device's file in the store, without ".conf":
+  // its whole path, escaped, as the device lies outside the built folder.
+  std::string TestKey() const {
+    std::string key;
+    for (const char c : pty.path()) key += c == '/' ? std::string("%2F") : std::string(1, c);
+    return key;
+  }
+  // A device node at 'path' for the test's own pseudo-terminal; false
+  // without the right to make one.
+  bool Node(const fs::path& path) {
+    struct stat terminal {};
+    fs::create_directories(path.parent_path());
+    return ::stat(pty.path().c_str(), &terminal) == 0 &&
+           ::mknod(path.c_str(), S_IFCHR | 0600, terminal.st_rdev) == 0;
+  }
   fs::path StoredFile(const std::string& key) const { return fs::path(places.storeFolder) / (key + ".conf"); }
   void Store(const std::string& key, const std::string& text) {
     fs::create_directories(places.storeFolder);
@@ -67,6 +88,8 @@ class CommConfigStore : public ::testing::Test {
   FakeTree tree;
   platform::CommConfigPlaces places;
 };
+
+constexpr const char* kNoNodes = "no right to make device nodes";
 
 // An unusual value in every stored field.
 DCB UnusualDcb() {
@@ -121,46 +144,76 @@ TEST_F(CommConfigStore, AStoredConfigurationIsReadBackWholeAndReplacedWhole) {
   ASSERT_TRUE(config);
   EXPECT_TRUE(SameDcb(config->dcb, second));
   // One file, renamed into place: no temporary file stays behind.
-  EXPECT_EQ(AllFiles(), (std::vector<std::string>{"dev/ttyTEST0", "store/ttyTEST0.conf"}));
+  EXPECT_EQ(AllFiles(), (std::vector<std::string>{"dev/ttyTEST0", "store/" + TestKey() + ".conf"}));
 }
 
-TEST_F(CommConfigStore, NamesBelowTheDeviceFolderHaveFilesOfTheirOwn) {
-  // "pts/N" is what a port on "/dev/pts/N" passes; a name that already
-  // looks escaped must not meet it.
-  tree.Link(tree.dev() / "pts" / "7", pty.path());
-  tree.Link(tree.dev() / "pts%2F7", pty.path());
+// A name without a '/' is a node in the device folder, any other a path as
+// given; every name that leads to a device, through links anywhere, shares
+// that device's default.
+TEST_F(CommConfigStore, AllNamesOfADeviceShareItsDefault) {
+  tree.Link(tree.dev() / "serial" / "by-id" / "usb-gateway", "../../ttyTEST0");
+  tree.Link(tree.root() / "elsewhere" / "gateway", pty.path());
+  const std::string names[] = {"ttyTEST0", tree.Dev() + "/serial/by-id/usb-gateway",
+                               (tree.root() / "elsewhere" / "gateway").string(), pty.path()};
+  DCB dcb = UnusualDcb();
+  for (const std::string& written : names) {
+    SCOPED_TRACE(written);
+    dcb.BaudRate += 100;
+    ASSERT_TRUE(Write(written, dcb));
+    for (const std::string& read : names) EXPECT_TRUE(SameDcb(Read(read)->dcb, dcb)) << read;
+  }
+  EXPECT_TRUE(fs::exists(StoredFile(TestKey())));
+  EXPECT_EQ(std::distance(fs::directory_iterator(places.storeFolder), fs::directory_iterator()), 1);
+
+  // The device's path below the device folder names its file, as "pts/N"
+  // under the system's /dev.
+  fs::remove_all(places.storeFolder);
+  places.devRoot = "/dev";
+  ASSERT_EQ(pty.path().rfind("/dev/pts/", 0), 0u);
+  ASSERT_TRUE(Write(names[1], dcb));
+  EXPECT_TRUE(fs::exists(StoredFile("pts%2F" + pty.path().substr(std::strlen("/dev/pts/")))));
+}
+
+// Nodes below the device folder have files of their own, also where one
+// node's name looks like another's escaped path.
+TEST_F(CommConfigStore, NodesBelowTheDeviceFolderHaveFilesOfTheirOwn) {
+  if (!Node(tree.dev() / "pts" / "7") || !Node(tree.dev() / "pts%2F7")) GTEST_SKIP() << kNoNodes;
   DCB a = UnusualDcb();
   DCB b = UnusualDcb();
   b.BaudRate = 300;
-  ASSERT_TRUE(Write("pts/7", a));
+  ASSERT_TRUE(Write(tree.Dev() + "/pts/7", a));
   ASSERT_TRUE(Write("pts%2F7", b));
-  EXPECT_TRUE(SameDcb(Read("pts/7")->dcb, a));
+  EXPECT_TRUE(SameDcb(Read(tree.Dev() + "/pts/7")->dcb, a));
   EXPECT_TRUE(SameDcb(Read("pts%2F7")->dcb, b));
   EXPECT_TRUE(fs::exists(StoredFile("pts%2F7")));
   EXPECT_TRUE(fs::exists(StoredFile("pts%252F7")));
 }
 
-TEST_F(CommConfigStore, NamesThatAreNoDeviceNamesAreRefusedAndNothingIsWritten) {
-  tree.Link(tree.dev() / "pts" / "7", pty.path());
+// Only a terminal has a default: what the tty layer serves, without the
+// entries that stand for another terminal or make a new one (/dev/tty,
+// /dev/ptmx). Nothing is written for any other name.
+TEST_F(CommConfigStore, NamesThatLeadToNoTerminalAreRefusedAndNothingIsWritten) {
   tree.File(tree.dev() / "notes.txt", "not a device");
+  tree.Link(tree.dev() / "null", "/dev/null");
+  tree.Link(tree.dev() / "ttyGONE0", "ttyMISSING0");
   struct Case {
     std::string name;
     int error;
   };
   const Case cases[] = {
       {"", EINVAL},
-      {".", EINVAL},
-      {"..", EINVAL},
-      {"../ttyTEST0", EINVAL},
-      {"pts/../ttyTEST0", EINVAL},
-      {"pts/./7", EINVAL},
-      {"pts//7", EINVAL},
-      {"pts/", EINVAL},
-      {tree.Dev() + "/ttyTEST0", EINVAL},  // a path, not a name
       {std::string("ttyTEST0\0x", 10), EINVAL},
       {"ttyMISSING0", ENOENT},
-      {"notes.txt", ENODEV},
-      {"pts", ENODEV},  // a folder
+      {"ttyGONE0", ENOENT},  // a dangling link
+      {tree.Dev() + "/ttyMISSING0", ENOENT},
+      {"notes.txt", ENOTTY},
+      {"pts", ENOTTY},  // a folder
+      {".", ENOTTY},
+      {"..", ENOTTY},
+      {"null", ENOTTY},
+      {"/dev/null", ENOTTY},
+      {"/dev/tty", ENOTTY},
+      {"/dev/ptmx", ENOTTY},
   };
   const auto before = AllFiles();
   for (const Case& c : cases) {
@@ -173,6 +226,54 @@ TEST_F(CommConfigStore, NamesThatAreNoDeviceNamesAreRefusedAndNothingIsWritten) 
     EXPECT_EQ(platform::GetLastError(), c.error);
   }
   EXPECT_EQ(AllFiles(), before);
+}
+
+// Terminals are told by the device numbers the tty layer lists for its
+// drivers: one minor number or a range, "system" entries left out.
+TEST_F(CommConfigStore, TerminalsAreTheDevicesTheTtyLayerListsForItsDrivers) {
+  struct stat null {};
+  ASSERT_EQ(::stat("/dev/null", &null), 0);
+  const std::string number = std::to_string(major(null.st_rdev)) + " ";
+  const unsigned minorNumber = minor(null.st_rdev);
+  const std::string header = "pty_slave            /dev/pts      136 0-1048575 pty:slave\n";
+  struct Case {
+    std::string list;
+    bool terminal;
+  };
+  const Case cases[] = {
+      {header + "test /dev/ttyT " + number + std::to_string(minorNumber) + " serial\n", true},
+      {header + "test /dev/ttyT " + number + "0-" + std::to_string(minorNumber + 1) + " serial\n", true},
+      {header + "test /dev/ttyT " + number + std::to_string(minorNumber + 1) + "-300 serial\n", false},
+      {header + "test /dev/ttyT " + number + std::to_string(minorNumber) + " system:/dev/null\n", false},
+      {header, false},
+  };
+  places.ttyDrivers = (tree.root() / "drivers").string();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.list);
+    tree.File(places.ttyDrivers, c.list);
+    platform::SetLastError(0);
+    EXPECT_EQ(Read("/dev/null").has_value(), c.terminal);
+    if (!c.terminal) EXPECT_EQ(platform::GetLastError(), ENOTTY);
+  }
+  fs::remove(places.ttyDrivers);
+  EXPECT_FALSE(Read("ttyTEST0"));
+  EXPECT_EQ(platform::GetLastError(), ENOENT);
+}
+
+// Device nodes whose names are as long as a file name in the store can
+// be: storing must take every name that reading takes, its temporary file
+// included. (The nodes are the test's own pseudo-terminal under long
+// names, which takes the right to make device nodes.)
+TEST_F(CommConfigStore, EveryNameThatCanBeReadCanBeStored) {
+  for (const std::size_t length : {240, 246, 248, 250, 251, 255}) {
+    SCOPED_TRACE(length);
+    const std::string name(length, 'n');
+    if (!Node(tree.dev() / name)) GTEST_SKIP() << kNoNodes;
+    const bool readable = Read(name).has_value();
+    EXPECT_EQ(readable, length + std::strlen(".conf") <= NAME_MAX);
+    EXPECT_EQ(Write(name, UnusualDcb()), readable);
+    if (readable) EXPECT_TRUE(SameDcb(Read(name)->dcb, UnusualDcb()));
+  }
 }
 
 TEST_F(CommConfigStore, RecordSizesBelowTheRecordAreRefused) {
@@ -215,10 +316,12 @@ TEST_F(CommConfigStore, StoredFilesAreTakenOnlyWhenTheyAreTheStoresOwn) {
       {"wider than 32 bits", "BaudRate=4294967296\n", builtIn},
       {"a field twice", "BaudRate=1200\nBaudRate=2400\n", builtIn},
       {"larger than any stored file", "BaudRate=1200\n" + std::string(64 * 1024, '#'), builtIn},
+      {"cut mid-number", "BaudRate=11520", builtIn},
+      {"cut after a whole field", "BaudRate=1200\nByteSize=7", builtIn},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Store("ttyTEST0", c.text);
+    Store(TestKey(), c.text);
     const auto config = Read("ttyTEST0");
     ASSERT_TRUE(config);
     EXPECT_TRUE(SameDcb(config->dcb, c.expected));
@@ -227,8 +330,93 @@ TEST_F(CommConfigStore, StoredFilesAreTakenOnlyWhenTheyAreTheStoresOwn) {
   EXPECT_TRUE(SameDcb(Read("ttyTEST0")->dcb, UnusualDcb()));
 }
 
+// Values no serial device takes: the store refuses them, and a file that
+// holds one is not the store's. The edges of each range are taken.
+TEST_F(CommConfigStore, ValuesNoSerialDeviceTakesAreNeitherStoredNorRead) {
+  struct Case {
+    const char* what;
+    std::string text;
+    void (*apply)(DCB&);
+  };
+  const Case cases[] = {
+      {"no rate", "BaudRate=0\n", [](DCB& d) { d.BaudRate = 0; }},
+      {"no data bits", "ByteSize=0\n", [](DCB& d) { d.ByteSize = 0; }},
+      {"four data bits", "ByteSize=4\n", [](DCB& d) { d.ByteSize = 4; }},
+      {"nine data bits", "ByteSize=9\n", [](DCB& d) { d.ByteSize = 9; }},
+      {"parity 9", "Parity=9\n", [](DCB& d) { d.Parity = 9; }},
+      {"parity 5", "Parity=5\n", [](DCB& d) { d.Parity = 5; }},
+      {"stop bits 7", "StopBits=7\n", [](DCB& d) { d.StopBits = 7; }},
+      {"stop bits 3", "StopBits=3\n", [](DCB& d) { d.StopBits = 3; }},
+      {"no DTR mode", "Flags=" + std::to_string(platform::fBinary | platform::fDtrControlMask) + "\n",
+       [](DCB& d) { d.Flags |= platform::fDtrControlMask; }},
+      {"one character for XON and XOFF",
+       "Flags=" + std::to_string(platform::fBinary | platform::fOutX) + "\nXonChar=19\n",
+       [](DCB& d) {
+         d.Flags |= platform::fOutX;
+         d.XonChar = d.XoffChar;
+       }},
+  };
+  const DCB builtIn = platform::BuiltInCommConfig().dcb;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(places.storeFolder);
+    DCB bad = UnusualDcb();
+    c.apply(bad);
+    platform::SetLastError(0);
+    EXPECT_FALSE(Write("ttyTEST0", bad));
+    EXPECT_EQ(platform::GetLastError(), EINVAL);
+    EXPECT_FALSE(fs::exists(StoredFile(TestKey())));
+
+    Store(TestKey(), c.text);
+    const auto config = Read("ttyTEST0");
+    ASSERT_TRUE(config);
+    EXPECT_TRUE(SameDcb(config->dcb, builtIn));
+  }
+  Store(TestKey(), "BaudRate=1\nByteSize=5\nParity=4\nStopBits=1\n");
+  DCB edges = builtIn;
+  edges.BaudRate = 1;
+  edges.ByteSize = 5;
+  edges.Parity = 4;
+  edges.StopBits = 1;
+  EXPECT_TRUE(SameDcb(Read("ttyTEST0")->dcb, edges));
+}
+
+// The store writes nothing but regular files, and its rename replaces a
+// FIFO or a link planted in a device's place: such an entry counts as
+// nothing stored. It is never read through (no writer would leave a FIFO
+// blocking the read for ever; a link leads elsewhere) and the next store
+// replaces it, leaving the link's target alone.
+TEST_F(CommConfigStore, AFifoOrALinkInPlaceOfTheFileCountsAsNothingStored) {
+  const fs::path elsewhere = tree.root() / "elsewhere.conf";
+  const std::string elsewhereText = "BaudRate=1200\n";
+  std::ofstream(elsewhere) << elsewhereText;
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path&)> plant;
+  };
+  const Case cases[] = {
+      {"a FIFO", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+      {"a link to a file", [&](const fs::path& p) { fs::create_symlink(elsewhere, p); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(places.storeFolder);
+    fs::create_directories(places.storeFolder);
+    c.plant(StoredFile(TestKey()));
+    const auto config = Read("ttyTEST0");
+    ASSERT_TRUE(config);
+    EXPECT_TRUE(SameDcb(config->dcb, platform::BuiltInCommConfig().dcb));
+
+    ASSERT_TRUE(Write("ttyTEST0", UnusualDcb()));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(StoredFile(TestKey()))));
+    EXPECT_TRUE(SameDcb(Read("ttyTEST0")->dcb, UnusualDcb()));
+  }
+  std::ifstream in(elsewhere);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), elsewhereText);
+}
+
 TEST_F(CommConfigStore, AStoredFileThatCannotBeReadFailsTheRead) {
-  fs::create_directories(StoredFile("ttyTEST0"));  // a folder in its place
+  fs::create_directories(StoredFile(TestKey()));  // a folder in its place
   EXPECT_FALSE(Read("ttyTEST0"));
   EXPECT_EQ(platform::GetLastError(), EISDIR);
 }

@@ -42,8 +42,6 @@ const QString SettingsFolderName = QStringLiteral("KVTLM");
 constexpr int kResponseTimeoutMs = 1000;
 // The pause after a failed open pass (both name forms).
 constexpr unsigned long kOpenRetryPauseMs = 1000;
-// The device-namespace prefix of a port name.
-constexpr char kDevicePrefix[] = "/dev/";
 // Bytes taken from the port per read.
 constexpr int kReadChunk = 256;
 
@@ -267,10 +265,14 @@ bool TMajorForm::OpenComPort(const std::string& name) {
   ComPort1->SetDataBits(db8);
   ComPort1->SetParity(paNone);
   ComPort1->SetStopBits(sb1);
+  // Names open in the device tree the list is read from: a bare name is a
+  // node there, never a file in the working folder.
+  ComPort1->SetDeviceRoots(DeviceSysRoot(), DeviceDevRoot());
+  const std::string prefixed = QFile::encodeName(DeviceDevRoot()).toStdString() + '/' + name;
   OpenFailureCode = 0;
   OpenFailureDevice.clear();
   for (int pass = 0; pass < 2; ++pass) {
-    if (TryOpen(name) || TryOpen(kDevicePrefix + name)) {
+    if (TryOpen(name) || TryOpen(prefixed)) {
       ComPortOpened = true;
       InUsePortName = QString::fromStdString(name);
       UpdateControlStates();
@@ -290,7 +292,7 @@ bool TMajorForm::TryOpen(const std::string& deviceName) {
   } catch (const EComError& e) {
     if (OpenFailureWeight(e.ComErrorCode) > OpenFailureWeight(OpenFailureCode)) {
       OpenFailureCode = e.ComErrorCode;
-      OpenFailureDevice = deviceName;
+      OpenFailureDevice = QFile::encodeName(ComPort1->DevicePath()).toStdString();
     }
     return false;
   }

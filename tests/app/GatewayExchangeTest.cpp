@@ -652,6 +652,18 @@ TEST_F(ScriptedGatewayTest, GainsOutsideTheRangeAreClampedAndWrittenAsShown) {
   EXPECT_EQ(boxes.seen.size(), 3);  // the three abandoned writes timed out
 }
 
+// More than the receive buffer holds in one write: 80 unsolicited lines,
+// then the reply.
+TEST_F(ScriptedGatewayTest, AReplyAfterManyUnsolicitedLinesInOneWriteIsRead) {
+  BoxAnswerer boxes;
+  OpenAndIdentify();
+  std::string burst;
+  for (int i = 0; i < 80; ++i) burst += "+KVWURC=" + std::to_string(100 + i) + "\r\n";
+  far_.Send(burst + "OK\r\n+KVWSTS1=41,-6,9,3\r\n");
+  EXPECT_TRUE(WaitForGains(-6, 9, 3));
+  EXPECT_TRUE(boxes.seen.isEmpty());
+}
+
 TEST_F(ScriptedGatewayTest, WriteDuringAPendingReadKeepsTheReadsDeadline) {
   BoxAnswerer boxes;
   OpenAndIdentify();

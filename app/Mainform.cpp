@@ -261,6 +261,9 @@ void TMajorForm::OpenComPortButtonClick(TObject*) {
 bool TMajorForm::OpenComPort(const std::string& name) {
   CloseComPort();
   ComPortOpened = false;
+  // What an earlier session left (a reply cut short by its time-out) must
+  // not join this session's first reply.
+  RxBuffer.Clear();
   ComPort1->SetBaudRate(br115200);
   ComPort1->SetDataBits(db8);
   ComPort1->SetParity(paNone);

@@ -69,6 +69,7 @@ class TMajorForm : public QWidget, public Ui::TMajorForm {
   // bare name; after both fail it waits 1000 ms (blocking) and tries once
   // more. After two failed passes it shows the open-failure box. True when
   // the port is open; its name is then the port in use (InUsePortName).
+  // Bytes received before are dropped.
   bool OpenComPort(const std::string& name);
   // Marks the port closed and closes ComPort1 (its errors ignored).
   void CloseComPort();

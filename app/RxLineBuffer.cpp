@@ -46,3 +46,9 @@ bool TRxLineBuffer::TakeLine(std::string& line) {
   lines_.pop_front();
   return true;
 }
+
+void TRxLineBuffer::Clear() {
+  partial_.clear();
+  lines_.clear();
+  discarding_ = false;
+}

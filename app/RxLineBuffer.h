@@ -28,6 +28,9 @@ class TRxLineBuffer {
   // changed, when no complete line is waiting.
   bool TakeLine(std::string& line);
 
+  // Forgets everything received: the waiting lines and the partial one.
+  void Clear();
+
   // Bytes of the line being received.
   int Count() const { return static_cast<int>(partial_.size()); }
   // True while the rest of a dropped line is being discarded.

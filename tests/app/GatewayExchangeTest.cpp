@@ -664,6 +664,22 @@ TEST_F(ScriptedGatewayTest, AReplyAfterManyUnsolicitedLinesInOneWriteIsRead) {
   EXPECT_TRUE(boxes.seen.isEmpty());
 }
 
+// A read reply cut short before the time-out: its bytes must not join the
+// next session's first reply.
+TEST_F(ScriptedGatewayTest, APartialLineOfAnEarlierSessionIsDroppedAtTheNextOpen) {
+  BoxAnswerer boxes;
+  form_->OpenComPortButton->click();
+  ASSERT_EQ(NextCommand(), "AT+KVWCMD1=1\r");
+  far_.Send("OK\r\n+KVWSTS1=1,46186756,7\r\n+KVWSTS1=4");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form_->ExchangeState() == CmdReadLevels; }, kGenerousMs));
+  ASSERT_EQ(NextCommand(), "AT+KVWCMD1=41\r");
+  ExpectClosedAfterTimeOut(boxes);
+  OpenAndIdentify();
+  far_.Send("OK\r\n+KVWSTS1=41,3,6,9\r\n");
+  EXPECT_TRUE(WaitForGains(3, 6, 9));
+  EXPECT_EQ(boxes.seen.size(), 1);
+}
+
 TEST_F(ScriptedGatewayTest, WriteDuringAPendingReadKeepsTheReadsDeadline) {
   BoxAnswerer boxes;
   OpenAndIdentify();

@@ -26,6 +26,7 @@
 
 // Handlers the window's stored component description binds by name.
 PUBLISH_HANDLER(TMajorForm, ComPort1RxChar);
+PUBLISH_HANDLER(TMajorForm, ComPort1AfterClose);
 PUBLISH_HANDLER(TMajorForm, UartRespTimeoutTimerTimer);
 PUBLISH_HANDLER(TMajorForm, ShowPromptTimerTimer);
 PUBLISH_HANDLER(TMajorForm, AutoCloseMsgBoxTimerTimer);
@@ -319,6 +320,13 @@ void TMajorForm::ReleaseComPort() {
 // A pending exchange goes on: its time-out still comes.
 void TMajorForm::CloseComPortButtonClick(TObject*) { ReleaseComPort(); }
 
+void TMajorForm::ComPort1AfterClose(TCustomComPort*) {
+  // The window's own closes mark the port closed first.
+  if (!ComPortOpened) return;
+  ReleaseComPort();
+  FillComPortList(ComPortListBox);
+}
+
 // ---- devices arriving and leaving -------------------------------------------
 
 void TMajorForm::DeviceChange(std::uint32_t eventCode) {
@@ -331,10 +339,8 @@ void TMajorForm::DeviceChange(std::uint32_t eventCode) {
     RescanComPorts();
     // Looked at on every removal, not only when the number of ports
     // changed: the shown list is not refreshed while a port is in use, so
-    // its count says nothing when another port came meanwhile. A port the
-    // component already closed on a hang-up still counts as open for the
-    // window until now. A pending exchange goes on, as after the Close
-    // button: its time-out still comes.
+    // its count says nothing when another port came meanwhile. A pending
+    // exchange goes on, as after the Close button: its time-out still comes.
     if ((ComPort1->Active() || ComPortOpened) && !InUsePortPresent()) ReleaseComPort();
     if (!ComPortInUse) FillComPortList(ComPortListBox);
   }

@@ -16,6 +16,7 @@ class QCloseEvent;
 class QShowEvent;
 class TComPort;
 class TComSignal;
+class TCustomComPort;
 
 // The window's controls are public fields (from the window design), like
 // its non-visual components, so that handlers and tests reach them by name.
@@ -47,6 +48,10 @@ class TMajorForm : public QWidget, public Ui::TMajorForm {
   void GWTransmitOutputGainUpDownChanging(TObject* Sender, bool& AllowChange);
   void GWTalkAroundOutputGainUpDownChanging(TObject* Sender, bool& AllowChange);
   void ComPort1RxChar(TObject* Sender);
+  // The component closed the port by itself (the line hung up): followed as
+  // a removal of the port in use. The port is released and the list
+  // refilled; a pending exchange goes on, and its time-out still comes.
+  void ComPort1AfterClose(TCustomComPort* Sender);
   void UartRespTimeoutTimerTimer(TObject* Sender);
   void ShowPromptTimerTimer(TObject* Sender);
   void AutoCloseMsgBoxTimerTimer(TObject* Sender);

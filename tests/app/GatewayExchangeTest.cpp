@@ -516,6 +516,40 @@ TEST_F(DeviceChangeTest, AGatewayThatHungUpWithNothingPendingIsReleasedWhenItsPo
   EXPECT_EQ(form_->ComPortListBox->count(), 0);
 }
 
+// The far end dies while its node stays (a killed simulator leaves its
+// link, a cable pulled from a built-in port brings no notice at all): the
+// component closes the port on the hang-up, and the window follows it as
+// it follows a removal.
+TEST_F(DeviceChangeTest, AHangUpWithoutRemovalReleasesThePortAtOnce) {
+  const struct {
+    const char* what;
+    QStringList options;
+    std::uint32_t pending;
+  } cases[] = {
+      {"nothing pending", {"--gains", "3,-3,12"}, CmdIdle},
+      {"an exchange pending", {"--silent"}, CmdIdentify},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto sim = StartSim(c.options);
+    CreateForm();
+    BoxAnswerer boxes;
+    form_->OpenComPortButton->click();
+    if (c.pending == CmdIdle)
+      ASSERT_TRUE(WaitForGains(3, -3, 12));
+    else
+      ASSERT_TRUE(sim->WaitForCommand("AT+KVWCMD1=1"));
+    sim->Kill();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form_->PortInUse(); }, kGenerousMs));
+    ExpectReleased();
+    EXPECT_EQ(Lines(), QStringList{kGatewayLine});
+    EXPECT_EQ(form_->ExchangeState(), c.pending);
+    if (c.pending != CmdIdle) ExpectClosedAfterTimeOut(boxes);
+    EXPECT_FALSE(form_->UartRespTimeoutTimer->Enabled());
+    EXPECT_EQ(boxes.seen.size(), c.pending == CmdIdle ? 0 : 1);
+  }
+}
+
 TEST_F(DeviceChangeTest, RemovingAnotherDeviceKeepsThePortOpenAndTheList) {
   tree_.Pts(1);
   tree_.Link(tree_.dev() / "ttyQLX1", "pts/1");

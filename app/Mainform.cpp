@@ -26,6 +26,7 @@
 
 // Handlers the window's stored component description binds by name.
 PUBLISH_HANDLER(TMajorForm, ComPort1RxChar);
+PUBLISH_HANDLER(TMajorForm, ComPort1AfterClose);
 PUBLISH_HANDLER(TMajorForm, UartRespTimeoutTimerTimer);
 PUBLISH_HANDLER(TMajorForm, ShowPromptTimerTimer);
 PUBLISH_HANDLER(TMajorForm, AutoCloseMsgBoxTimerTimer);
@@ -42,8 +43,6 @@ const QString SettingsFolderName = QStringLiteral("KVTLM");
 constexpr int kResponseTimeoutMs = 1000;
 // The pause after a failed open pass (both name forms).
 constexpr unsigned long kOpenRetryPauseMs = 1000;
-// The device-namespace prefix of a port name.
-constexpr char kDevicePrefix[] = "/dev/";
 // Bytes taken from the port per read.
 constexpr int kReadChunk = 256;
 
@@ -263,14 +262,21 @@ void TMajorForm::OpenComPortButtonClick(TObject*) {
 bool TMajorForm::OpenComPort(const std::string& name) {
   CloseComPort();
   ComPortOpened = false;
+  // What an earlier session left (a reply cut short by its time-out) must
+  // not join this session's first reply.
+  RxBuffer.Clear();
   ComPort1->SetBaudRate(br115200);
   ComPort1->SetDataBits(db8);
   ComPort1->SetParity(paNone);
   ComPort1->SetStopBits(sb1);
+  // Names open in the device tree the list is read from: a bare name is a
+  // node there, never a file in the working folder.
+  ComPort1->SetDeviceRoots(DeviceSysRoot(), DeviceDevRoot());
+  const std::string prefixed = QFile::encodeName(DeviceDevRoot()).toStdString() + '/' + name;
   OpenFailureCode = 0;
   OpenFailureDevice.clear();
   for (int pass = 0; pass < 2; ++pass) {
-    if (TryOpen(name) || TryOpen(kDevicePrefix + name)) {
+    if (TryOpen(name) || TryOpen(prefixed)) {
       ComPortOpened = true;
       InUsePortName = QString::fromStdString(name);
       UpdateControlStates();
@@ -290,7 +296,7 @@ bool TMajorForm::TryOpen(const std::string& deviceName) {
   } catch (const EComError& e) {
     if (OpenFailureWeight(e.ComErrorCode) > OpenFailureWeight(OpenFailureCode)) {
       OpenFailureCode = e.ComErrorCode;
-      OpenFailureDevice = deviceName;
+      OpenFailureDevice = QFile::encodeName(ComPort1->DevicePath()).toStdString();
     }
     return false;
   }
@@ -314,6 +320,13 @@ void TMajorForm::ReleaseComPort() {
 // A pending exchange goes on: its time-out still comes.
 void TMajorForm::CloseComPortButtonClick(TObject*) { ReleaseComPort(); }
 
+void TMajorForm::ComPort1AfterClose(TCustomComPort*) {
+  // The window's own closes mark the port closed first.
+  if (!ComPortOpened) return;
+  ReleaseComPort();
+  FillComPortList(ComPortListBox);
+}
+
 // ---- devices arriving and leaving -------------------------------------------
 
 void TMajorForm::DeviceChange(std::uint32_t eventCode) {
@@ -326,10 +339,8 @@ void TMajorForm::DeviceChange(std::uint32_t eventCode) {
     RescanComPorts();
     // Looked at on every removal, not only when the number of ports
     // changed: the shown list is not refreshed while a port is in use, so
-    // its count says nothing when another port came meanwhile. A port the
-    // component already closed on a hang-up still counts as open for the
-    // window until now. A pending exchange goes on, as after the Close
-    // button: its time-out still comes.
+    // its count says nothing when another port came meanwhile. A pending
+    // exchange goes on, as after the Close button: its time-out still comes.
     if ((ComPort1->Active() || ComPortOpened) && !InUsePortPresent()) ReleaseComPort();
     if (!ComPortInUse) FillComPortList(ComPortListBox);
   }

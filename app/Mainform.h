@@ -16,6 +16,7 @@ class QCloseEvent;
 class QShowEvent;
 class TComPort;
 class TComSignal;
+class TCustomComPort;
 
 // The window's controls are public fields (from the window design), like
 // its non-visual components, so that handlers and tests reach them by name.
@@ -47,6 +48,10 @@ class TMajorForm : public QWidget, public Ui::TMajorForm {
   void GWTransmitOutputGainUpDownChanging(TObject* Sender, bool& AllowChange);
   void GWTalkAroundOutputGainUpDownChanging(TObject* Sender, bool& AllowChange);
   void ComPort1RxChar(TObject* Sender);
+  // The component closed the port by itself (the line hung up): followed as
+  // a removal of the port in use. The port is released and the list
+  // refilled; a pending exchange goes on, and its time-out still comes.
+  void ComPort1AfterClose(TCustomComPort* Sender);
   void UartRespTimeoutTimerTimer(TObject* Sender);
   void ShowPromptTimerTimer(TObject* Sender);
   void AutoCloseMsgBoxTimerTimer(TObject* Sender);
@@ -64,10 +69,12 @@ class TMajorForm : public QWidget, public Ui::TMajorForm {
   void UpdateControlStates();
 
   // Opens ComPort1 at 115200 baud, 8 data bits, no parity, 1 stop bit under
-  // 'name' as given, else as "/dev/" + name; after both fail it waits
-  // 1000 ms (blocking) and tries once more. After two failed passes it
-  // shows the open-failure box. True when the port is open; its name is
-  // then the port in use (InUsePortName).
+  // 'name' as given, else as "<dev>/" + name, where <dev> is the device
+  // folder the list is read from ("/dev"), in which the port also opens a
+  // bare name; after both fail it waits 1000 ms (blocking) and tries once
+  // more. After two failed passes it shows the open-failure box. True when
+  // the port is open; its name is then the port in use (InUsePortName).
+  // Bytes received before are dropped.
   bool OpenComPort(const std::string& name);
   // Marks the port closed and closes ComPort1 (its errors ignored).
   void CloseComPort();
@@ -110,7 +117,8 @@ class TMajorForm : public QWidget, public Ui::TMajorForm {
   void ConnectHandlers();
   void CentreOnScreen();
   // One open attempt of ComPort1 under 'deviceName'; a failure is kept in
-  // OpenFailureCode/OpenFailureDevice when it tells more than the ones before.
+  // OpenFailureCode/OpenFailureDevice (the path the name opens) when it
+  // tells more than the ones before.
   bool TryOpen(const std::string& deviceName);
   void ClearChangeFlags();
 

@@ -108,6 +108,8 @@ void SetDeviceRoots(const QString& sysRoot, const QString& devRoot) {
   g_devRoot = devRoot.toStdString();
 }
 
+QString DeviceSysRoot() { return QString::fromStdString(g_sysRoot); }
+
 QString DeviceDevRoot() { return QString::fromStdString(g_devRoot); }
 
 bool EnumerateSerialPorts(int& count, std::vector<std::string>& names,

@@ -27,7 +27,9 @@ extern int ScannedPortCount;
 
 // Where the device trees are read ("/sys" and "/dev" unless set).
 void SetDeviceRoots(const QString& sysRoot, const QString& devRoot);
-// The <dev> root in use, which the window also watches for device notices.
+// The roots in use. The window watches the <dev> root for device notices,
+// and its port opens names in it.
+QString DeviceSysRoot();
 QString DeviceDevRoot();
 
 // Replaces 'names' and 'descriptions' with the present ports whose names end

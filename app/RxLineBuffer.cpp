@@ -1,47 +1,54 @@
 #include "app/RxLineBuffer.h"
 
-#include <algorithm>
 #include <cstring>
+#include <string_view>
+
+namespace {
+
+constexpr std::size_t kCapacity = TRxLineBuffer::Capacity;
+
+}  // namespace
 
 void TRxLineBuffer::Append(const char* data, std::size_t count) {
   const char* const end = data + count;
   while (data < end) {
+    const auto* lf = static_cast<const char*>(std::memchr(data, '\n', static_cast<std::size_t>(end - data)));
     if (discarding_) {
-      const void* lf = std::memchr(data, '\n', static_cast<std::size_t>(end - data));
       if (lf == nullptr) return;
-      data = static_cast<const char*>(lf) + 1;
       discarding_ = false;
+      data = lf + 1;
       continue;
     }
-    if (RxCount == Capacity) {
-      DropPartialLine();
+    const std::size_t length = static_cast<std::size_t>((lf != nullptr ? lf : end) - data);
+    if (length > kCapacity - partial_.size()) {
+      // The line passes the buffer: it goes, and so does its rest up to its LF.
+      partial_.clear();
+      if (lf == nullptr) {
+        discarding_ = true;
+        return;
+      }
+      data = lf + 1;
       continue;
     }
-    const std::size_t n = std::min(static_cast<std::size_t>(end - data), static_cast<std::size_t>(Capacity - RxCount));
-    std::memcpy(RxBuffer.data() + RxCount, data, n);
-    RxCount += static_cast<std::int32_t>(n);
-    data += n;
+    partial_.append(data, length);
+    if (lf == nullptr) return;
+    // A full buffer leaves no room for the LF: such a line does not fit either.
+    if (partial_.size() < kCapacity)
+      lines_.push_back(partial_.substr(0, partial_.find_first_of(std::string_view("\r\0", 2))));
+    partial_.clear();
+    data = lf + 1;
   }
 }
 
-void TRxLineBuffer::DropPartialLine() {
-  // Keep the complete lines: cut after the last LF held (nothing when there
-  // is none). The line being received goes, together with its rest.
-  std::int32_t keep = RxCount;
-  while (keep > 0 && RxBuffer[static_cast<std::size_t>(keep - 1)] != '\n') --keep;
-  RxCount = keep;
-  discarding_ = true;
+bool TRxLineBuffer::TakeLine(std::string& line) {
+  if (lines_.empty()) return false;
+  line = std::move(lines_.front());
+  lines_.pop_front();
+  return true;
 }
 
-bool TRxLineBuffer::TakeLine(std::string& line) {
-  const void* lf = std::memchr(RxBuffer.data(), '\n', static_cast<std::size_t>(RxCount));
-  if (lf == nullptr) return false;
-  const auto length = static_cast<std::size_t>(static_cast<const char*>(lf) - RxBuffer.data());
-  std::size_t text = 0;
-  while (text < length && RxBuffer[text] != '\r' && RxBuffer[text] != '\0') ++text;
-  line.assign(RxBuffer.data(), text);
-  const std::size_t used = length + 1;
-  std::memmove(RxBuffer.data(), RxBuffer.data() + used, static_cast<std::size_t>(RxCount) - used);
-  RxCount -= static_cast<std::int32_t>(used);
-  return true;
+void TRxLineBuffer::Clear() {
+  partial_.clear();
+  lines_.clear();
+  discarding_ = false;
 }

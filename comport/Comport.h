@@ -554,6 +554,10 @@ class TCustomComPort : public TComponent {
   TModemStatus ModemStatus() { return GetModemStatus(); }
   // DeviceName without the device-namespace prefix "/dev/" at its start.
   QString ShortDeviceName() const;
+  // What an open of DeviceName opens: a name without a '/' is a node in the
+  // device folder (<dev>/name, "/dev" unless SetDeviceRoots changed it),
+  // never a file in the working folder; any other name is a path as given.
+  QString DevicePath() const;
 
   // ---- configuration dialogs (ComportConfigDialog.cpp) -------------------
   // The system's serial configuration dialog on the device's default

@@ -157,7 +157,13 @@ void TCustomComPort::CreateHandle() {
     FReadEvent = std::make_unique<platform::Event>(true, true);
     FWriteEvent = std::make_unique<platform::Event>(true, true);
 
-    FDeviceHandle = FDeviceFactory(QFile::encodeName(FDeviceName).toStdString());
+    // A NUL would cut the name short and open another device.
+    const QByteArray path = QFile::encodeName(DevicePath());
+    if (path.contains('\0')) {
+      platform::SetLastError(EINVAL);
+      Check(false);
+    }
+    FDeviceHandle = FDeviceFactory(path.toStdString());
     if (FDeviceHandle == nullptr) {
       // No device is always a failure, also from a factory that left no
       // error code (or the "queued" one, which Check passes over).
@@ -176,6 +182,11 @@ void TCustomComPort::CreateHandle() {
     FreeHandle();
     throw;
   }
+}
+
+QString TCustomComPort::DevicePath() const {
+  if (FDeviceName.isEmpty() || FDeviceName.contains(QLatin1Char('/'))) return FDeviceName;
+  return FDevRoot + QLatin1Char('/') + FDeviceName;
 }
 
 void TCustomComPort::FreeHandle() {

@@ -10,8 +10,9 @@
 //     after the first 1 000 and at the end.
 //
 // The window finds the simulator through a port list read from a built
-// device tree, and the listed name opens in the working folder, where it
-// is a link to the simulator's terminal (as the tests do).
+// device tree: a built-in port registered in its sysfs, whose node in its
+// <dev> is the simulator's link to its terminal. The window's port opens
+// the listed name in that <dev>.
 #include <sys/resource.h>
 
 #include <QApplication>
@@ -99,20 +100,23 @@ int main(int argc, char** argv) {
   }
   if (exchanges < 1000 || opens < 1) Fail("usage: soak-bench [--exchanges N>=1000] [--opens N>=1]");
 
-  // The device tree the window lists, and the folder where its name opens.
+  // The device tree the window lists: a bound built-in port.
   QTemporaryDir work;
   const QString root = work.path();
+  const QString device = root + "/sys/devices/platform/serial8250";
+  const QString entry = device + "/tty/" + kPortName;
+  QDir(root).mkpath(device + "/driver");
+  QDir(root).mkpath(entry);
   QDir(root).mkpath("sys/class/tty");
-  QDir(root).mkpath("dev/pts");
-  QDir(root).mkpath("open");
-  std::ofstream((root + "/dev/pts/0").toStdString()).put('\0');
-  QFile::link("pts/0", root + "/dev/" + kPortName);
+  QDir(root).mkpath("dev");
+  QFile::link("../..", entry + "/device");
+  std::ofstream((entry + "/type").toStdString()) << "4\n";
+  QFile::link(entry, root + "/sys/class/tty/" + kPortName);
   SetDeviceRoots(root + "/sys", root + "/dev");
-  QDir::setCurrent(root + "/open");
 
   QProcess sim;
   sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  sim.start(GATEWAY_SIM_PATH, {"--gains", "-3,6,0", "--link", root + "/open/" + kPortName});
+  sim.start(GATEWAY_SIM_PATH, {"--gains", "-3,6,0", "--link", root + "/dev/" + kPortName});
   if (!sim.waitForStarted()) Fail("the simulator does not start");
   QByteArray simOutput;
   while (!simOutput.contains("READY\n")) {

@@ -3,10 +3,12 @@
 // pseudo-terminal where the exact bytes or a reply the simulator does not
 // give matter.
 //
-// The port list comes from a built device tree that lists one virtual port.
-// The tests run in a folder where that port's name is a link to the far
-// end, so opening the name as listed reaches it (as "/dev/<name>" does on a
-// real system).
+// The port list comes from a built device tree: the gateway hangs on a USB
+// serial adapter registered in the tree's sysfs, and the adapter's node in
+// the tree's <dev> is a link to the far end. The window's port opens a
+// listed name in that <dev>, as it opens it in /dev on a real system. The
+// tests run in a working folder of their own, where a bare name must never
+// open anything.
 #include <gtest/gtest.h>
 #include <sys/file.h>
 
@@ -42,7 +44,9 @@
 namespace {
 
 constexpr int kGenerousMs = 10000;
-constexpr char kPortName[] = "ttyQLX0";
+constexpr char kPortName[] = "ttyUSB1";
+constexpr char kGatewayUsbPort[] = "1-1";
+const QString kGatewayLine = QStringLiteral("%1  -  USB Serial Port (USB-Serial Controller)").arg(kPortName);
 const QString kTimeoutText = QStringLiteral("Time out for the device to respond. Please start over again!");
 const QString kOpenFailedText = QStringLiteral("Unable to open the selected COM Port. Please select again!");
 
@@ -56,13 +60,12 @@ class GatewayExchangeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     QStandardPaths::setTestModeEnabled(true);
-    tree_.Pts(0);
-    tree_.Link(tree_.dev() / kPortName, "pts/0");
+    tree_.UsbSerial(kPortName, kGatewayUsbPort, "pl2303", "USB-Serial Controller");
     SetDeviceRoots(QString::fromStdString(tree_.Sys()), QString::fromStdString(tree_.Dev()));
-    openFolder_ = QString::fromStdString((tree_.root() / "open").string());
-    QDir().mkpath(openFolder_);
+    workFolder_ = QString::fromStdString((tree_.root() / "work").string());
+    QDir().mkpath(workFolder_);
     savedFolder_ = QDir::currentPath();
-    QDir::setCurrent(openFolder_);
+    QDir::setCurrent(workFolder_);
     FirstShow = false;
     // The window's device notices: the built /dev tree and udev messages
     // the test feeds.
@@ -77,8 +80,8 @@ class GatewayExchangeTest : public ::testing::Test {
     SetDeviceRoots(QStringLiteral("/sys"), QStringLiteral("/dev"));
   }
 
-  // Where the listed name leads when it is opened.
-  QString PortLink() const { return openFolder_ + QLatin1Char('/') + QLatin1String(kPortName); }
+  // The listed port's node, which leads to the far end.
+  QString PortLink() const { return QString::fromStdString((tree_.dev() / kPortName).string()); }
   void PointPortAt(const std::string& device) {
     QFile::remove(PortLink());
     ASSERT_TRUE(QFile::link(QString::fromStdString(device), PortLink()));
@@ -93,13 +96,17 @@ class GatewayExchangeTest : public ::testing::Test {
     return sim;
   }
 
-  // The window, shown, with the first of its 'ports' listed ports selected.
+  // The window, shown, listing 'ports' ports, with the gateway's selected.
   void CreateForm(int ports = 1) {
     form_ = std::make_unique<TMajorForm>();
     form_->show();
     ASSERT_EQ(form_->ComPortListBox->count(), ports);
-    ASSERT_EQ(form_->ComPortListBox->item(0)->text(), QStringLiteral("%1  -  Virtual Serial Port").arg(kPortName));
-    form_->ComPortListBox->setCurrentRow(0);
+    SelectGateway();
+  }
+  void SelectGateway() {
+    const QList<QListWidgetItem*> found = form_->ComPortListBox->findItems(kGatewayLine, Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1);
+    form_->ComPortListBox->setCurrentItem(found.first());
   }
 
   bool WaitForGains(int receive, int transmit, int talkAround) {
@@ -134,7 +141,7 @@ class GatewayExchangeTest : public ::testing::Test {
 
   FakeTree tree_;
   std::shared_ptr<FakeUdevFeed> udev_ = std::make_shared<FakeUdevFeed>();
-  QString openFolder_, savedFolder_;
+  QString workFolder_, savedFolder_;
   std::unique_ptr<TMajorForm> form_;
 };
 
@@ -255,7 +262,7 @@ TEST_F(GatewayExchangeTest, HangUpDuringAnExchangeLeavesTheToolWorking) {
   // A simulator back on the same name: the same window opens it again.
   sim = StartSim({"--gains", "3,-3,12"});
   boxes.seen.clear();
-  form_->ComPortListBox->setCurrentRow(0);
+  SelectGateway();
   form_->OpenComPortButton->click();
   ASSERT_TRUE(form_->PortOpened());
   EXPECT_TRUE(WaitForGains(3, -3, 12));
@@ -263,18 +270,38 @@ TEST_F(GatewayExchangeTest, HangUpDuringAnExchangeLeavesTheToolWorking) {
   form_->CloseComPortButton->click();
 }
 
+// A link of the listed name in the working folder leads to another device
+// that would answer with its own gains: the window opens the listed port.
+TEST_F(GatewayExchangeTest, TheListedPortOpensNotAFileOfItsNameInTheWorkingFolder) {
+  PtyPair impostor;
+  ASSERT_TRUE(impostor.ok());
+  ASSERT_TRUE(QFile::link(QString::fromStdString(impostor.path()), workFolder_ + '/' + kPortName));
+  auto sim = StartSim({"--gains", "-3,6,0"});
+  CreateForm();
+  BoxAnswerer boxes;
+  form_->OpenComPortButton->click();
+  EXPECT_TRUE(WaitForGains(-3, 6, 0));
+  EXPECT_EQ(form_->ComPort1->DeviceName(), kPortName);
+  EXPECT_EQ(impostor.Receive(1, 100), "");
+  EXPECT_TRUE(boxes.seen.isEmpty());
+  form_->CloseComPortButton->click();
+}
+
 TEST_F(GatewayExchangeTest, ThePrefixedFormOpensWithoutAPause) {
-  auto sim = StartSim({"--gains", "0,0,0"});
-  ASSERT_TRUE(sim->Pty().startsWith("/dev/"));
+  PtyPair far;
+  ASSERT_TRUE(far.ok());
+  const std::filesystem::path node = tree_.dev() / "gw" / kPortName;
+  tree_.Link(node, far.path());
   CreateForm();
   BoxAnswerer boxes;
   QElapsedTimer clock;
   clock.start();
-  // "pts/N" is nothing here; "/dev/pts/N" is the simulator.
-  EXPECT_TRUE(form_->OpenComPort(sim->Pty().mid(5).toStdString()));
+  // "gw/<name>" is a path from the working folder, where it is nothing;
+  // "<dev>/gw/<name>" leads to the far end.
+  EXPECT_TRUE(form_->OpenComPort("gw/" + std::string(kPortName)));
   EXPECT_LT(clock.elapsed(), 900);
   EXPECT_TRUE(form_->ComPort1->Active());
-  EXPECT_EQ(form_->ComPort1->DeviceName(), sim->Pty());
+  EXPECT_EQ(form_->ComPort1->DeviceName().toStdString(), node.string());
   EXPECT_TRUE(boxes.seen.isEmpty());
   form_->CloseComPort();
 }
@@ -341,7 +368,7 @@ TEST_F(GatewayExchangeTest, APortWithoutPermissionNamesItsGroup) {
   // group is read from the node that was refused.
   const gid_t dialout = ::getgrnam("dialout") != nullptr ? ::getgrnam("dialout")->gr_gid : 20;
   const std::string group = ::getgrgid(dialout) != nullptr ? ::getgrgid(dialout)->gr_name : std::to_string(dialout);
-  tree_.File(tree_.root() / "open" / kPortName);
+  tree_.File(tree_.dev() / kPortName);
   ASSERT_EQ(::chown(PortLink().toLocal8Bit().constData(), 0, dialout), 0);
   CreateForm();
   form_->ComPort1->SetDeviceFactory([](const std::string&) -> platform::SerialDevicePtr {
@@ -395,7 +422,6 @@ TEST(OpenFailureTextTest, SecondLineSaysWhyWhereTheSystemDoes) {
 class DeviceChangeTest : public GatewayExchangeTest {
  protected:
   static constexpr char kAdapterLine[] = "ttyUSB0  -  USB Serial Port (FT232R USB UART)";
-  static inline const QString kGatewayLine = QStringLiteral("%1  -  Virtual Serial Port").arg(kPortName);
 
   void PlugAdapter() {
     tree_.UsbSerial("ttyUSB0", "1-2", "ftdi_sio", "FT232R USB UART");
@@ -405,7 +431,11 @@ class DeviceChangeTest : public GatewayExchangeTest {
     std::filesystem::remove(tree_.sys() / "class" / "tty" / "ttyUSB0");
     udev_->PullUsbSerial("ttyUSB0", "1-2");
   }
-  void PullGateway() { std::filesystem::remove(tree_.dev() / kPortName); }
+  void PullGateway() {
+    std::filesystem::remove(tree_.sys() / "class" / "tty" / kPortName);
+    std::filesystem::remove(tree_.dev() / kPortName);
+    udev_->PullUsbSerial(kPortName, kGatewayUsbPort);
+  }
   // Another USB device goes; the ports stay as they are.
   void PullOtherDevice() { udev_->Push({"remove", "usb", "usb_device", "", FakeUdevFeed::UsbPath("1-9")}); }
 
@@ -452,7 +482,7 @@ TEST_F(DeviceChangeTest, AnAdapterPluggedInWhileNothingIsOpenIsListedAndPreselec
   BoxAnswerer boxes;
   PlugAdapter();
   ASSERT_TRUE(QTest::qWaitFor([&] { return form_->ComPortListBox->count() == 2; }, kGenerousMs));
-  EXPECT_EQ(Lines(), (QStringList{kGatewayLine, kAdapterLine}));
+  EXPECT_EQ(Lines(), (QStringList{kAdapterLine, kGatewayLine}));
   EXPECT_EQ(SelectedLines(), QStringList{kAdapterLine});
 
   // Pulled out again: the list loses it, and nothing is preselected.
@@ -484,6 +514,40 @@ TEST_F(DeviceChangeTest, AGatewayThatHungUpWithNothingPendingIsReleasedWhenItsPo
   ASSERT_TRUE(QTest::qWaitFor([&] { return !form_->PortInUse(); }, kGenerousMs));
   ExpectReleased();
   EXPECT_EQ(form_->ComPortListBox->count(), 0);
+}
+
+// The far end dies while its node stays (a killed simulator leaves its
+// link, a cable pulled from a built-in port brings no notice at all): the
+// component closes the port on the hang-up, and the window follows it as
+// it follows a removal.
+TEST_F(DeviceChangeTest, AHangUpWithoutRemovalReleasesThePortAtOnce) {
+  const struct {
+    const char* what;
+    QStringList options;
+    std::uint32_t pending;
+  } cases[] = {
+      {"nothing pending", {"--gains", "3,-3,12"}, CmdIdle},
+      {"an exchange pending", {"--silent"}, CmdIdentify},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto sim = StartSim(c.options);
+    CreateForm();
+    BoxAnswerer boxes;
+    form_->OpenComPortButton->click();
+    if (c.pending == CmdIdle)
+      ASSERT_TRUE(WaitForGains(3, -3, 12));
+    else
+      ASSERT_TRUE(sim->WaitForCommand("AT+KVWCMD1=1"));
+    sim->Kill();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form_->PortInUse(); }, kGenerousMs));
+    ExpectReleased();
+    EXPECT_EQ(Lines(), QStringList{kGatewayLine});
+    EXPECT_EQ(form_->ExchangeState(), c.pending);
+    if (c.pending != CmdIdle) ExpectClosedAfterTimeOut(boxes);
+    EXPECT_FALSE(form_->UartRespTimeoutTimer->Enabled());
+    EXPECT_EQ(boxes.seen.size(), c.pending == CmdIdle ? 0 : 1);
+  }
 }
 
 TEST_F(DeviceChangeTest, RemovingAnotherDeviceKeepsThePortOpenAndTheList) {
@@ -569,7 +633,7 @@ class ScriptedGatewayTest : public GatewayExchangeTest {
   // Opens with the button and answers identify; the read command is left
   // to the test.
   void OpenAndIdentify() {
-    form_->ComPortListBox->setCurrentRow(0);
+    SelectGateway();
     form_->OpenComPortButton->click();
     ASSERT_EQ(NextCommand(), "AT+KVWCMD1=1\r");
     far_.Send("OK\r\n+KVWSTS1=1,46186756,7\r\n");
@@ -620,6 +684,34 @@ TEST_F(ScriptedGatewayTest, GainsOutsideTheRangeAreClampedAndWrittenAsShown) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !form_->UartRespTimeoutTimer->Enabled(); }, kGenerousMs));
   }
   EXPECT_EQ(boxes.seen.size(), 3);  // the three abandoned writes timed out
+}
+
+// More than the receive buffer holds in one write: 80 unsolicited lines,
+// then the reply.
+TEST_F(ScriptedGatewayTest, AReplyAfterManyUnsolicitedLinesInOneWriteIsRead) {
+  BoxAnswerer boxes;
+  OpenAndIdentify();
+  std::string burst;
+  for (int i = 0; i < 80; ++i) burst += "+KVWURC=" + std::to_string(100 + i) + "\r\n";
+  far_.Send(burst + "OK\r\n+KVWSTS1=41,-6,9,3\r\n");
+  EXPECT_TRUE(WaitForGains(-6, 9, 3));
+  EXPECT_TRUE(boxes.seen.isEmpty());
+}
+
+// A read reply cut short before the time-out: its bytes must not join the
+// next session's first reply.
+TEST_F(ScriptedGatewayTest, APartialLineOfAnEarlierSessionIsDroppedAtTheNextOpen) {
+  BoxAnswerer boxes;
+  form_->OpenComPortButton->click();
+  ASSERT_EQ(NextCommand(), "AT+KVWCMD1=1\r");
+  far_.Send("OK\r\n+KVWSTS1=1,46186756,7\r\n+KVWSTS1=4");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form_->ExchangeState() == CmdReadLevels; }, kGenerousMs));
+  ASSERT_EQ(NextCommand(), "AT+KVWCMD1=41\r");
+  ExpectClosedAfterTimeOut(boxes);
+  OpenAndIdentify();
+  far_.Send("OK\r\n+KVWSTS1=41,3,6,9\r\n");
+  EXPECT_TRUE(WaitForGains(3, 6, 9));
+  EXPECT_EQ(boxes.seen.size(), 1);
 }
 
 TEST_F(ScriptedGatewayTest, WriteDuringAPendingReadKeepsTheReadsDeadline) {

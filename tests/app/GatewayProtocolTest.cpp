@@ -96,6 +96,26 @@ TEST(GatewayProtocolTest, OverlongLineIsDroppedAndReceptionGoesOn) {
   EXPECT_FALSE(buffer.Discarding());
 }
 
+// Lines leave the buffer as they complete: a burst of short lines longer
+// than the buffer, received in one piece, loses none of them.
+TEST(GatewayProtocolTest, CompleteLinesPastTheCapacityInOnePieceAreAllKept) {
+  std::string burst;
+  Lines expected;
+  for (int i = 0; i < 80; ++i) {
+    expected.push_back("+KVWURC=" + std::to_string(100 + i));
+    burst += expected.back() + "\r\n";  // 13 bytes a line
+  }
+  burst += "OK\r\n+KVWSTS1=41,-6,9,3\r\n";
+  expected.insert(expected.end(), {"OK", "+KVWSTS1=41,-6,9,3"});
+  ASSERT_GT(burst.size(), static_cast<std::size_t>(TRxLineBuffer::Capacity));
+  TRxLineBuffer buffer;
+  buffer.Append(burst.data(), burst.size());
+  Lines lines;
+  std::string line;
+  while (buffer.TakeLine(line)) lines.push_back(line);
+  EXPECT_EQ(lines, expected);
+}
+
 TEST(GatewayProtocolTest, LineOfExactlyTheCapacityFitsOneMoreDoesNot) {
   for (const int length : {TRxLineBuffer::Capacity - 1, TRxLineBuffer::Capacity}) {
     TRxLineBuffer buffer;

@@ -243,6 +243,7 @@ TEST_F(MainformTest, PortAndIndicatorComeFromTheStoredDescription) {
   EXPECT_EQ(port->Options(), TOptions());
   EXPECT_FALSE(port->Active());
   EXPECT_TRUE(port->OnRxChar() == TNotifyEvent(form_.get(), &TMajorForm::ComPort1RxChar));
+  EXPECT_TRUE(port->AfterClose() == TOpenCloseEvent(form_.get(), &TMajorForm::ComPort1AfterClose));
 
   TComSignal* indicator = form_->ComSignal1;
   EXPECT_EQ(indicator->Name(), "ComSignal1");

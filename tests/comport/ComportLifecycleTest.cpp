@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <QDir>
 #include <QTemporaryDir>
+#include <algorithm>
 
 #include "ComportTestSupport.h"
 #include "platform/LastError.h"
@@ -41,7 +43,7 @@ TEST(ComportLifecycle, OpenConfiguresTheDeviceAndCloseReleasesIt) {
   events.Attach(f.port);
   f.port.Open();
   ASSERT_TRUE(f.port.Active());
-  EXPECT_EQ(f.openedNames, std::vector<std::string>{"COM1"});  // the name unchanged
+  EXPECT_EQ(f.openedNames, std::vector<std::string>{"/dev/COM1"});  // a bare name is a node in /dev
   EXPECT_EQ(f.device->CallLog(),
             (std::vector<Op>{Op::PurgeComm, Op::PurgeComm, Op::SetupComm, Op::GetCommState, Op::SetCommState,
                              Op::GetCommTimeouts, Op::SetCommTimeouts, Op::SetCommMask}));
@@ -441,6 +443,69 @@ TEST(ComportOnPty, OpeningAMissingDeviceRaisesAndCreatesNothing) {
   EXPECT_EQ(events.events, std::vector<std::string>{"BeforeOpen(closed)"});
   struct stat st;
   EXPECT_NE(::stat(QFile::encodeName(path).constData(), &st), 0);
+}
+
+// A name without a '/' is a node in the device folder and never a file in
+// the working folder, where a link of the same name leads to an impostor;
+// a name with a '/' is a path as given. DeviceName and the log keep the
+// name the user gave.
+TEST(ComportOnPty, ABareNameOpensInTheDeviceFolderAPathAsGiven) {
+  Pty listed, impostor;
+  QTemporaryDir tree;
+  const QString dev = tree.filePath("dev");
+  ASSERT_TRUE(QDir(tree.path()).mkpath("dev") && QDir(tree.path()).mkpath("work/sub"));
+  ASSERT_TRUE(QFile::link(listed.QPath(), dev + "/ttyFG2"));
+  ASSERT_TRUE(QFile::link(impostor.QPath(), tree.filePath("work/ttyFG2")));
+  ASSERT_TRUE(QFile::link(impostor.QPath(), tree.filePath("work/sub/ttyFG2")));
+  const QString saved = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(tree.filePath("work")));
+  const struct {
+    QString name;
+    const Pty& reached;
+  } cases[] = {
+      {"ttyFG2", listed},
+      {dev + "/ttyFG2", listed},
+      {"sub/ttyFG2", impostor},  // relative, but a path
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name.toStdString());
+    const QString log = tree.filePath("port.log");
+    QFile::remove(log);
+    TComPort port;
+    port.SetDeviceRoots(tree.filePath("sys"), dev);
+    port.SetDeviceName(c.name);
+    port.SetLogFile(log);
+    port.Open();
+    port.WriteString("x");
+    EXPECT_EQ(c.reached.Receive(1), "x");
+    EXPECT_EQ(port.DeviceName(), c.name);
+    port.Close();
+    const std::vector<std::string> entries = LogEntries(log);
+    EXPECT_NE(std::find(entries.begin(), entries.end(), "Open " + c.name.toStdString()), entries.end());
+  }
+  QDir::setCurrent(saved);
+
+  // Without other roots the device folder is the system's.
+  TComPort port;
+  for (const auto& [name, path] : {std::pair<QString, QString>{"ttyUSB0", "/dev/ttyUSB0"},
+                                   {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+                                   {"serial/by-id/usb-x", "serial/by-id/usb-x"}}) {
+    port.SetDeviceName(name);
+    EXPECT_EQ(port.DevicePath().toStdString(), path.toStdString());
+  }
+}
+
+// A NUL in the name would open the device named by the part before it.
+TEST(ComportLifecycle, ANameWithANulIsRefused) {
+  for (const QString& name : {QStringLiteral("ttyFG2") + QChar(0) + QStringLiteral("x"),
+                              QStringLiteral("/dev/ttyFG2") + QChar(0)}) {
+    FakePort f;
+    f.port.SetDeviceName(name);
+    const EComError e = CatchComError([&] { f.port.Open(); });
+    EXPECT_EQ(e.ComErrorCode, EINVAL);
+    EXPECT_FALSE(f.port.Active());
+    EXPECT_TRUE(f.openedNames.empty());  // no device was asked for
+  }
 }
 
 // A design-time instance whose recorded Active is true has no device: every

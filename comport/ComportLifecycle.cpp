@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "comport/Comport.h"
+#include "platform/DeviceTree.h"
 #include "platform/LastError.h"
 #include "platform/ProcessPriority.h"
 
@@ -185,8 +186,11 @@ void TCustomComPort::CreateHandle() {
 }
 
 QString TCustomComPort::DevicePath() const {
-  if (FDeviceName.isEmpty() || FDeviceName.contains(QLatin1Char('/'))) return FDeviceName;
-  return FDevRoot + QLatin1Char('/') + FDeviceName;
+  // Byte strings with their sizes: a NUL in the name stays for the open to
+  // refuse.
+  const std::string path =
+      platform::devtree::DevicePath(QFile::encodeName(FDeviceName).toStdString(), QFile::encodeName(FDevRoot).toStdString());
+  return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
 void TCustomComPort::FreeHandle() {

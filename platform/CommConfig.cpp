@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/DeviceTree.h"
 #include "platform/FileOpen.h"
 #include "platform/FileWrite.h"
 #include "platform/LastError.h"
@@ -233,10 +234,8 @@ std::optional<std::filesystem::path> DeviceOf(const std::string& name, const Com
     SetLastError(EINVAL);
     return std::nullopt;
   }
-  const std::filesystem::path given =
-      name.find('/') == std::string::npos ? std::filesystem::path(places.devRoot) / name : std::filesystem::path(name);
   std::error_code error;
-  const std::filesystem::path device = std::filesystem::canonical(given, error);
+  const std::filesystem::path device = std::filesystem::canonical(devtree::DevicePath(name, places.devRoot), error);
   struct stat st {};
   if (error || ::stat(device.c_str(), &st) != 0) {
     SetLastError(error ? error.value() : errno);

@@ -35,4 +35,9 @@ std::optional<fs::path> ResolveWithin(const fs::path& link, const fs::path& devR
   return std::nullopt;
 }
 
+std::string DevicePath(const std::string& name, const std::string& devRoot) {
+  if (name.empty() || name.find('/') != std::string::npos) return name;
+  return devRoot + "/" + name;
+}
+
 }  // namespace platform::devtree

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <system_error>
 
 namespace platform::devtree {
@@ -28,5 +29,11 @@ bool IsBelow(const std::filesystem::path& path, const std::filesystem::path& bas
 // A path that is no link resolves to itself when it exists.
 std::optional<std::filesystem::path> ResolveWithin(const std::filesystem::path& link,
                                                    const std::filesystem::path& devRoot);
+
+// The path a device name stands for. As the system resolves a port's name
+// in its device namespace and never in a folder, a name without a '/'
+// names a node in the device folder 'devRoot'; a name with one is a path as
+// given (an empty name stays empty).
+std::string DevicePath(const std::string& name, const std::string& devRoot);
 
 }  // namespace platform::devtree

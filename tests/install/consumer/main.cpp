@@ -4,12 +4,15 @@
 // on the master, then leaves the event loop. A signal indicator chained into
 // OnRxChar lights on the request. Then what a careless or hostile caller
 // does: a handler that deletes its port, a log file that is a FIFO, a write
-// from no buffer, indicators attached and detached over and over. The exit code tells the result.
+// from no buffer, indicators attached and detached over and over, device
+// names that lead into the working folder or hide a NUL. The exit code tells the result.
 #include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -91,6 +94,41 @@ int CheckIndicatorsLeaveNoTrace() {
   return port.AfterOpen().Assigned() || port.AfterClose().Assigned() ? 41 : 0;
 }
 
+// A bare name is a node in the device folder, never a file in the working
+// folder; a name with a NUL is refused rather than cut short.
+int CheckDeviceNames(const char* slaveName) {
+  QTemporaryDir dir;
+  if (!QDir(dir.path()).mkpath("dev") || !QDir(dir.path()).mkpath("sys")) return 50;
+  if (!QFile::link(QString::fromLocal8Bit(slaveName), dir.filePath("dev/ttyCONSUMER0"))) return 51;
+  if (!QFile::link(QString::fromLocal8Bit(slaveName), dir.filePath("ttyCONSUMER1"))) return 52;
+  const QString workingFolder = QDir::currentPath();
+  QDir::setCurrent(dir.path());
+  int result = 0;
+  {
+    TComPort port;
+    port.SetDeviceRoots(dir.filePath("sys"), dir.filePath("dev"));
+    port.SetDeviceName("ttyCONSUMER0");
+    port.Open();  // the node in the device folder
+    port.Close();
+    port.SetDeviceName("ttyCONSUMER1");  // only in the working folder
+    try {
+      port.Open();
+      result = 53;
+    } catch (const EComError& e) {
+      if (e.ComErrorCode != ENOENT) result = 54;
+    }
+    port.SetDeviceName(QString::fromLocal8Bit(slaveName) + QChar(0) + "x");
+    try {
+      port.Open();
+      result = 55;
+    } catch (const EComError& e) {
+      if (e.ComErrorCode != EINVAL) result = 56;
+    }
+  }
+  QDir::setCurrent(workingFolder);
+  return result;
+}
+
 // A FIFO named as the log file makes the open fail at once instead of
 // blocking it for ever; a write from no buffer is refused with the system's
 // "invalid argument", waiting or not.
@@ -169,6 +207,7 @@ int main(int argc, char** argv) {
   if (result == 0) result = CheckHandlerDeletingItsPort(app, master, slaveName);
   if (result == 0) result = CheckHostileArguments(slaveName);
   if (result == 0) result = CheckIndicatorsLeaveNoTrace();
+  if (result == 0) result = CheckDeviceNames(slaveName);
   ::close(slave);
   ::close(master);
   return result;

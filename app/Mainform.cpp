@@ -145,11 +145,14 @@ void TMajorForm::FormCreate(TObject*) {
 
   // Device notices for the window's life, from the tree the port list is
   // read from; without them the list is only filled here (not an error).
-  DeviceNotifyHandle = RegisterDeviceNotification(DeviceDevRoot(), [this](const TDeviceNotice& notice) {
-    DeviceChange(notice.kind == TDeviceNotice::Kind::Arrival
-                     ? TCustomComPort::TDeviceChangeMessage::DeviceArrival
-                     : TCustomComPort::TDeviceChangeMessage::DeviceRemoveComplete);
-  });
+  DeviceNotifyHandle = RegisterDeviceNotification(
+      DeviceDevRoot(),
+      [this](const TDeviceNotice& notice) {
+        DeviceChange(notice.kind == TDeviceNotice::Kind::Arrival
+                         ? TCustomComPort::TDeviceChangeMessage::DeviceArrival
+                         : TCustomComPort::TDeviceChangeMessage::DeviceRemoveComplete);
+      },
+      DeviceSysRoot());
 
   UpdateControlStates();
   InfoMemo->hide();

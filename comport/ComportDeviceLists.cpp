@@ -35,10 +35,10 @@ void TCustomComPort::EnumComFriendlyNames(QStringList& list) const {
 }
 
 void TCustomComPort::SetDeviceRoots(const QString& sysRoot, const QString& devRoot) {
-  const bool rewatch = FNotifyHandle && devRoot != FDevRoot;
+  const bool rewatch = FNotifyHandle && (devRoot != FDevRoot || sysRoot != FSysRoot);
   FSysRoot = sysRoot;
   FDevRoot = devRoot;
-  // A running notification watches the new root from now on.
+  // A running notification watches the new roots from now on.
   if (rewatch) {
     StopNotification();
     StartNotification();

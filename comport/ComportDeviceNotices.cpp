@@ -57,7 +57,7 @@ bool TCustomComPort::StartNotification() {
   RunWhereNoticesAreHandedOut([&] {
     if (FNotifyHandle) return;
     const TDeviceNotifyHandle handle =
-        RegisterDeviceNotification(FDevRoot, [this](const TDeviceNotice& notice) { WindowHook(MessageOf(notice)); });
+        RegisterDeviceNotification(FDevRoot, [this](const TDeviceNotice& notice) { WindowHook(MessageOf(notice)); }, FSysRoot);
     registered = handle != 0;
     if (registered) FNotifyHandle = std::make_shared<TDeviceNotifyHandle>(handle);
   });

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "framework/Guard.h"
@@ -15,6 +16,10 @@
 
 namespace {
 
+// The roots one monitor watches: the sysfs root that tells which nodes are
+// registered ports, and the <dev> root.
+using TRoots = std::pair<std::string, std::string>;
+
 // One watched root: its monitor and the notifier on its descriptor.
 struct TWatch {
   std::unique_ptr<platform::DeviceMonitor> monitor;
@@ -22,14 +27,14 @@ struct TWatch {
 };
 
 struct THookEntry {
-  std::string root;
+  TRoots root;
   TDeviceNoticeHook hook;
 };
 
 // Touched only on the user-interface thread (an unregistration asked for
 // elsewhere is handed over to it).
 struct TDispatcher {
-  std::map<std::string, TWatch> watches;
+  std::map<TRoots, TWatch> watches;
   std::map<TDeviceNotifyHandle, THookEntry> hooks;  // handles grow: the map's order is registration order
   TDeviceNotifyHandle lastHandle = 0;
   TDeviceMonitorFactory factory;
@@ -48,7 +53,7 @@ bool OnApplicationThread() {
 // Reads every notice waiting on the root's monitor, then hands each to the
 // hooks of that root. Everything is looked up again per call: a hook may
 // change the registrations, and the last one leaving closes the monitor.
-void Deliver(const std::string& root) {
+void Deliver(const TRoots& root) {
   TDispatcher& d = Dispatcher();
   std::vector<TDeviceNotice> notices;
   if (auto watch = d.watches.find(root); watch != d.watches.end()) {
@@ -68,11 +73,11 @@ void Deliver(const std::string& root) {
   }
 }
 
-bool OpenWatch(const std::string& root) {
+bool OpenWatch(const TRoots& root) {
   TDispatcher& d = Dispatcher();
   if (d.watches.count(root) != 0) return true;
   std::unique_ptr<platform::DeviceMonitor> monitor =
-      d.factory ? d.factory(root) : platform::DeviceMonitor::Create(root);
+      d.factory ? d.factory(root.second, root.first) : platform::DeviceMonitor::CreateWithSystemUdev(root.second, root.first);
   if (!monitor) return false;
   auto* notifier = new QSocketNotifier(monitor->Descriptor(), QSocketNotifier::Read, QCoreApplication::instance());
   QObject::connect(notifier, &QSocketNotifier::activated, notifier, [root] { Deliver(root); });
@@ -80,7 +85,7 @@ bool OpenWatch(const std::string& root) {
   return true;
 }
 
-void CloseWatch(const std::string& root) {
+void CloseWatch(const TRoots& root) {
   TDispatcher& d = Dispatcher();
   auto watch = d.watches.find(root);
   if (watch == d.watches.end()) return;
@@ -98,7 +103,7 @@ bool Unregister(TDeviceNotifyHandle handle) {
   TDispatcher& d = Dispatcher();
   auto entry = d.hooks.find(handle);
   if (entry == d.hooks.end()) return false;
-  const std::string root = entry->second.root;
+  const TRoots root = entry->second.root;
   d.hooks.erase(entry);
   for (const auto& [other, hook] : d.hooks)
     if (hook.root == root) return true;
@@ -108,14 +113,14 @@ bool Unregister(TDeviceNotifyHandle handle) {
 
 }  // namespace
 
-TDeviceNotifyHandle RegisterDeviceNotification(const QString& devRoot, TDeviceNoticeHook hook) {
+TDeviceNotifyHandle RegisterDeviceNotification(const QString& devRoot, TDeviceNoticeHook hook, const QString& sysRoot) {
   if (!hook || !OnApplicationThread()) {
     platform::SetLastError(EINVAL);
     return 0;
   }
   // So that an unregistration on another thread can be handed over here.
   TThread::PrepareSynchronize();
-  const std::string root = devRoot.toStdString();
+  const TRoots root{sysRoot.toStdString(), devRoot.toStdString()};
   if (!OpenWatch(root)) return 0;
   TDispatcher& d = Dispatcher();
   const TDeviceNotifyHandle handle = ++d.lastHandle;

@@ -1,7 +1,8 @@
 // Device arrival and removal notices on the user-interface thread: what the
 // message window's device-change broadcasts are elsewhere.
 //
-// One platform device monitor per watched <dev> root serves the whole
+// One platform device monitor per watched <dev> root (with the sysfs root
+// that tells its registered ports) serves the whole
 // process; a socket notifier on the user-interface thread reads its
 // notices and hands each one to every hook registered for that root, in
 // the order of registration. A hook is a callback; it runs guarded (an
@@ -34,10 +35,11 @@ using TDeviceNoticeHook = std::function<void(const TDeviceNotice& notice)>;
 using TDeviceNotifyHandle = std::uint64_t;
 
 // Registers 'hook' for the devices of 'devRoot' ("/dev" on a running
-// system). 0 when there is no application object, the call is not on its
-// thread, or the monitor cannot be made (the platform's last error tells
-// why).
-TDeviceNotifyHandle RegisterDeviceNotification(const QString& devRoot, TDeviceNoticeHook hook);
+// system), whose registered ports 'sysRoot' lists. 0 when there is no
+// application object, the call is not on its thread, or the monitor cannot
+// be made (the platform's last error tells why).
+TDeviceNotifyHandle RegisterDeviceNotification(const QString& devRoot, TDeviceNoticeHook hook,
+                                               const QString& sysRoot = QStringLiteral("/sys"));
 
 // Removes a registration, from any thread (see above; with no application
 // object left it is removed at once). False when 'handle' is not
@@ -57,5 +59,6 @@ int RegisteredDeviceHooks();
 // How monitors are made (tests give one with a udev source they feed, or
 // one that fails). Empty: the system's monitor. Applies to monitors made
 // afterwards.
-using TDeviceMonitorFactory = std::function<std::unique_ptr<platform::DeviceMonitor>(const std::string& devRoot)>;
+using TDeviceMonitorFactory =
+    std::function<std::unique_ptr<platform::DeviceMonitor>(const std::string& devRoot, const std::string& sysRoot)>;
 void SetDeviceMonitorFactory(TDeviceMonitorFactory factory);

@@ -104,9 +104,9 @@ std::unique_ptr<UdevEventSource> OpenUdevEventSource() {
   return std::make_unique<LibudevSource>(context, monitor);
 }
 
-std::unique_ptr<DeviceMonitor> DeviceMonitor::Create(const std::string& devRoot) {
+std::unique_ptr<DeviceMonitor> DeviceMonitor::CreateWithSystemUdev(const std::string& devRoot, const std::string& sysRoot) {
   // Without udev the links and nodes in <dev> are still seen.
-  return Create(devRoot, OpenUdevEventSource());
+  return Create(devRoot, OpenUdevEventSource(), sysRoot);
 }
 
 std::unique_ptr<DeviceMonitor> DeviceMonitor::Create(const std::string& devRoot,

@@ -100,7 +100,7 @@ class DeviceMonitor {
   static std::unique_ptr<DeviceMonitor> Create(const std::string& devRoot, std::unique_ptr<UdevEventSource> udev,
                                                const std::string& sysRoot = "/sys");
   // The same with the system's udev monitor, where it can be made.
-  static std::unique_ptr<DeviceMonitor> Create(const std::string& devRoot);
+  static std::unique_ptr<DeviceMonitor> CreateWithSystemUdev(const std::string& devRoot, const std::string& sysRoot);
 
   ~DeviceMonitor();
   DeviceMonitor(const DeviceMonitor&) = delete;

@@ -69,8 +69,8 @@ class GatewayExchangeTest : public ::testing::Test {
     FirstShow = false;
     // The window's device notices: the built /dev tree and udev messages
     // the test feeds.
-    SetDeviceMonitorFactory([this](const std::string& root) {
-      return platform::DeviceMonitor::Create(root, std::make_unique<FakeUdevSource>(udev_));
+    SetDeviceMonitorFactory([this](const std::string& root, const std::string& sysRoot) {
+      return platform::DeviceMonitor::Create(root, std::make_unique<FakeUdevSource>(udev_), sysRoot);
     });
   }
   void TearDown() override {

@@ -47,9 +47,9 @@ struct Listener {
 class ComportDeviceNotices : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetDeviceMonitorFactory([this](const std::string& root) -> std::unique_ptr<platform::DeviceMonitor> {
+    SetDeviceMonitorFactory([this](const std::string& root, const std::string& sysRoot) -> std::unique_ptr<platform::DeviceMonitor> {
       ++monitorsMade_;
-      rootsWatched_.push_back(root);
+      rootsWatched_.push_back(sysRoot + " " + root);
       if (failMonitor_) return nullptr;
       return platform::DeviceMonitor::Create(tree_.Dev(), std::make_unique<FakeUdevSource>(feed_));
     });
@@ -113,12 +113,13 @@ TEST_F(ComportDeviceNotices, NewDeviceRootsAreWatchedFromThenOn) {
   port.SetDeviceRoots("/sys-a", "/dev-a");
   port.SetOnDeviceArrival(Arrival(listener));
   port.SetDeviceRoots("/sys-b", "/dev-b");
-  port.SetDeviceRoots("/sys-c", "/dev-b");  // the same /dev root: nothing to change
-  EXPECT_EQ(rootsWatched_, (std::vector<std::string>{"/dev-a", "/dev-b"}));
+  port.SetDeviceRoots("/sys-c", "/dev-b");  // the sysfs root tells the monitor which nodes are ports
+  port.SetDeviceRoots("/sys-c", "/dev-b");  // the same roots: nothing to change
+  EXPECT_EQ(rootsWatched_, (std::vector<std::string>{"/sys-a /dev-a", "/sys-b /dev-b", "/sys-c /dev-b"}));
   EXPECT_EQ(RegisteredDeviceHooks(), 1);
   port.SetOnDeviceArrival(nullptr);
   port.SetDeviceRoots("/sys-d", "/dev-d");
-  EXPECT_EQ(rootsWatched_.size(), 2u);
+  EXPECT_EQ(rootsWatched_.size(), 3u);
   EXPECT_EQ(RegisteredDeviceHooks(), 0);
 }
 

@@ -24,7 +24,7 @@ constexpr int kGenerousMs = 10000;
 class DeviceNoticesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetDeviceMonitorFactory([this](const std::string& root) -> std::unique_ptr<platform::DeviceMonitor> {
+    SetDeviceMonitorFactory([this](const std::string& root, const std::string&) -> std::unique_ptr<platform::DeviceMonitor> {
       roots_.push_back(root);
       if (failMonitor_) return nullptr;
       return platform::DeviceMonitor::Create(root, std::make_unique<FakeUdevSource>(feed_));

@@ -19,17 +19,6 @@ using namespace comporttest;
 
 namespace {
 
-// Shows exceptions of the standard display in a list instead of a box.
-class ShownExceptions {
- public:
-  ShownExceptions() {
-    Application->OnException =
-        TExceptionEvent::Bind([this](TObject*, const Exception& e) { messages.push_back(e.Message()); });
-  }
-  ~ShownExceptions() { Application->OnException = nullptr; }
-  std::vector<std::string> messages;
-};
-
 // While it lives, no file of this process grows past 'bytes': writes
 // beyond fail with EFBIG instead of raising SIGXFSZ.
 class FileSizeLimit {

@@ -23,17 +23,6 @@ using namespace comporttest;
 
 namespace {
 
-// Shows exceptions of the standard display in a list instead of a box.
-class ShownExceptions {
- public:
-  ShownExceptions() {
-    Application->OnException =
-        TExceptionEvent::Bind([this](TObject*, const Exception& e) { messages.push_back(e.Message()); });
-  }
-  ~ShownExceptions() { Application->OnException = nullptr; }
-  std::vector<std::string> messages;
-};
-
 // Handler targets with real methods, for the same-code rule.
 struct Listener {
   std::vector<std::string>* calls;

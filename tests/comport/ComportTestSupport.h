@@ -43,6 +43,17 @@ EComError CatchComError(F&& f) {
   return EComError(-1, "");
 }
 
+// Shows exceptions of the standard display in a list instead of a box.
+class ShownExceptions {
+ public:
+  ShownExceptions() {
+    Application->OnException =
+        TExceptionEvent::Bind([this](TObject*, const Exception& e) { messages.push_back(e.Message()); });
+  }
+  ~ShownExceptions() { Application->OnException = nullptr; }
+  std::vector<std::string> messages;
+};
+
 // A TComPort whose opens hand out a fresh device double each time.
 struct FakePort {
   TComPort port;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: the default build, then under
-# AddressSanitizer + UndefinedBehaviorSanitizer, then under ThreadSanitizer.
+# AddressSanitizer + UndefinedBehaviorSanitizer, then under ThreadSanitizer;
+# then makes the Debian packages and checks them installed.
 # Fails when a test fails. QL75N_TEST_PRESETS chooses other presets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,3 +14,9 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" --timeout 300
 done
+
+# The Debian packages: made from the default build, checked with lintian,
+# installed, used and purged (as root; skipped otherwise).
+echo "=== packages ==="
+scripts/package.sh
+scripts/check-packages.sh

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds the Debian packages ql75n-levels and libcomport-dev into
+# build/packages/ from the default preset's build (the API reference too,
+# where doxygen is there to make it) and checks them with lintian, which
+# must report no error.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+scripts/deps.sh package
+
+build=$root/build/default
+out=$root/build/packages
+cmake --preset default >/dev/null
+cmake --build --preset default
+if cmake --build --preset default --target help | grep -q '^api-reference:'; then
+  cmake --build --preset default --target api-reference
+fi
+rm -rf "$out"
+mkdir -p "$out"
+(cd "$out" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$out/cpack" >/dev/null)
+mv "$out"/cpack/*.deb "$out"/
+rm -rf "$out/cpack"
+lintian --fail-on error --suppress-tags-from-file "$root/packaging/lintian-accepted" "$out"/*.deb || {
+  echo "error: lintian reports errors in the packages" >&2
+  exit 1
+}
+ls "$out"/*.deb

@@ -21,18 +21,23 @@ install(DIRECTORY ${PROJECT_BINARY_DIR}/docs/api/html/
   DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/libcomport-dev/html
   COMPONENT ComPortDevelopment OPTIONAL)
 
-# Each package's copyright and compressed changelog, where Debian policy
-# puts them.
 set(changelog ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
 file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/packaging)
 execute_process(COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/changelog
   OUTPUT_FILE ${changelog} COMMAND_ERROR_IS_FATAL ANY)
-foreach(package IN ITEMS ql75n-levels:Tool libcomport-dev:ComPortDevelopment)
+# Each package's copyright, compressed changelog and its program's manual
+# page, where Debian policy puts them.
+foreach(package IN ITEMS ql75n-levels:Tool:ql75n-levels libcomport-dev:ComPortDevelopment:comport-monitor)
   string(REPLACE ":" ";" parts ${package})
   list(GET parts 0 name)
   list(GET parts 1 component)
+  list(GET parts 2 program)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${changelog}
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${name} COMPONENT ${component})
+  execute_process(COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/man/${program}.1
+    OUTPUT_FILE ${PROJECT_BINARY_DIR}/packaging/${program}.1.gz COMMAND_ERROR_IS_FATAL ANY)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/${program}.1.gz
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
 endforeach()
 
 set(CPACK_GENERATOR DEB)

@@ -324,10 +324,6 @@ struct TComThreadLink {
 // Settings groups. Each belongs to one port for its whole life and applies
 // a changed value through that port. A setter given the current value does
 // nothing.
-//
-// Thread: the port's own thread (the user-interface thread). Raises: a
-// setter of an open port raises EComError (through the port's OnError)
-// when the device refuses the value; the value stays stored.
 
 /// Flow control settings of a port (TCustomComPort::FlowControl).
 ///
@@ -491,9 +487,11 @@ class TBufferSizes : public TPersistent {
 /// A read's limit is ReadMultiplier per byte asked for plus ReadConstant,
 /// and ReadInterval between two bytes; a write's is WriteMultiplier per
 /// byte plus WriteConstant. A ReadInterval of -1 (all bits set) with both
-/// read totals 0 makes a read return at once with what is there. Same rules as TFlowControl: a changed value
-/// applies at once to an open port, on the port's thread; the setter raises
-/// EComError (through the port's OnError) when the open device refuses it.
+/// read totals 0 makes a read return at once with what is there.
+///
+/// Same rules as TFlowControl: a changed value applies at once to an open
+/// port, on the port's thread; the setter raises EComError (through the
+/// port's OnError) when the open device refuses it.
 class TTimeouts : public TPersistent {
   Q_OBJECT
   Q_PROPERTY(qint32 ReadInterval READ ReadInterval WRITE SetReadInterval)
@@ -621,7 +619,8 @@ class TCustomComPort : public TComponent {
   ///   setting, "Line events need an application object" (a line-event
   ///   handler is set and there is no application object) or "Can't create
   ///   thread". The port is then closed again.
-  /// @throws EInOutError the log file cannot be written.
+  /// @throws EInOutError the log file cannot be written (the port stays
+  ///   open; AfterOpen is not called).
   void Open();
   /// Closes the port: calls BeforeClose, stops the event thread, releases
   /// the device (transfers under way are forgotten; events a stopped thread
@@ -1001,7 +1000,7 @@ class TCustomComPort : public TComponent {
   /// Where the lists, the notices, the device names and the configuration
   /// dialogs look: the system's /sys and /dev unless replaced (tests point
   /// them at built trees). A registration for device notices moves to the
-  /// new roots. User-interface thread.
+  /// new roots. User-interface thread; never raises.
   void SetDeviceRoots(const QString& sysRoot, const QString& devRoot);
   ///@}
 
@@ -1052,9 +1051,10 @@ class TCustomComPort : public TComponent {
   ///@}
 
   /// @name Transfers
-  /// Any thread, one thread at a time for each direction (the user-interface
-  /// thread, a line-event handler on the event thread, or a worker thread):
-  /// the component takes no lock for them.
+  /// Any thread, one thread at a time (the user-interface thread, a
+  /// line-event handler on the event thread, or a worker thread): the
+  /// component takes no lock for them. The handler setters: user-interface
+  /// thread.
   ///
   /// Each raises EComError "Can't perform this operation on a closed port"
   /// when the port is closed, EComError with the system's error when the
@@ -1337,7 +1337,7 @@ class TCustomComPort : public TComponent {
 
  protected:
   /// The length of a write of 'size' bytes; raises a clear EComError when
-  /// it exceeds the largest transfer length (INT_MAX). Any thread.
+  /// it exceeds the largest transfer length (INT_MAX). Thread: as transfers.
   /// @throws EComError the size exceeds INT_MAX.
   int TransferLength(size_t size);
 
@@ -1425,7 +1425,8 @@ class TComThread : public TThread {
 /// @endcond
 
 /// The published component: TCustomComPort with its settings, handlers and
-/// ModemStatus as Qt properties, so stored descriptions name them. Every
+/// ModemStatus published as Qt properties (stored descriptions hold the
+/// settings and handlers). Every
 /// member, its errors and its threads are those of TCustomComPort.
 class TComPort : public TCustomComPort {
   Q_OBJECT

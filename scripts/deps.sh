@@ -3,7 +3,7 @@
 # Usage: scripts/deps.sh build|run|bench|package
 set -euo pipefail
 
-build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libudev-dev
+build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libudev-dev doxygen
                 googletest libgtest-dev libgmock-dev)
 run_packages=(xvfb xauth xdotool imagemagick openbox)
 bench_packages=(qt6-serialport-dev valgrind strace socat)

@@ -6,7 +6,6 @@
 #include <QJsonObject>
 #include <mutex>
 
-
 // Outside any namespace, as Q_INIT_RESOURCE requires.
 static void RegisterAppQrc() { Q_INIT_RESOURCE(app); }
 
@@ -62,13 +61,17 @@ QString PermissionLine(const platform::OpenFailure& cause) {
 
 QStringList InUseLines(const platform::OpenFailure& cause) {
   const auto& seen = cause.holders.seen;
-  if (seen.empty())
-    return {LoadText(cause.holders.hidden ? IDS_OPEN_BUSY_HIDDEN : IDS_OPEN_BUSY)};
-  QStringList holders;
-  for (const platform::DeviceHolder& holder : seen)
-    holders << LoadText(IDS_OPEN_HOLDER).arg(Local(holder.program)).arg(holder.pid);
-  QStringList lines{LoadText(IDS_OPEN_BUSY_BY).arg(holders.join(QStringLiteral(", ")))};
-  if (cause.heldByModemManager)
+  QStringList lines;
+  if (!seen.empty()) {
+    QStringList holders;
+    for (const platform::DeviceHolder& holder : seen)
+      holders << LoadText(IDS_OPEN_HOLDER).arg(Local(holder.program)).arg(holder.pid);
+    lines << LoadText(IDS_OPEN_BUSY_BY).arg(holders.join(QStringLiteral(", ")));
+  } else {
+    lines << LoadText(cause.holders.unseen.empty() ? IDS_OPEN_BUSY : IDS_OPEN_BUSY_HIDDEN);
+    if (cause.modemManager) lines << LoadText(IDS_OPEN_MAYBE_MODEM_MANAGER).arg(cause.modemManager->pid);
+  }
+  if (cause.modemManager)
     lines << (cause.adapter ? LoadText(IDS_OPEN_MODEM_MANAGER_IDS)
                                   .arg(Local(cause.adapter->vendor), Local(cause.adapter->product))
                             : LoadText(IDS_OPEN_MODEM_MANAGER));

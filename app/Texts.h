@@ -36,6 +36,7 @@ enum TTextId : int {
   IDS_OPEN_MODEM_MANAGER_IDS = 20210,
   IDS_OPEN_MODEM_MANAGER = 20211,
   IDS_OPEN_GONE = 20212,
+  IDS_OPEN_MAYBE_MODEM_MANAGER = 20213,
 };
 
 // One entry of the string table; a missing entry yields the empty text.
@@ -45,8 +46,9 @@ QString LoadText(int id);
 // Permission refused names the port's group and what is left to do: the
 // command that adds the user, or logging out and in again when the user
 // joined the group after this session began. A port in use names the
-// programs holding it, or says that a program of another user does; the
-// modem manager as holder adds how to keep it off the adapter. A listed port
+// programs holding it, or says that a program of another user does (naming
+// the modem manager when it runs so); the modem manager as holder, seen or
+// possible, adds how to keep it off the adapter. A listed port
 // that is gone says it was unplugged. Any other failure adds the system's
 // text; no failure (code 0) adds nothing.
 QString OpenFailureText(const platform::OpenFailure& cause);

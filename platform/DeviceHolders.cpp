@@ -53,11 +53,9 @@ DeviceHolders FindDeviceHolders(const std::string& devicePath, const std::string
     const std::optional<int> pid = ProcessId(entry);
     if (!pid) return;
     const std::optional<bool> holds = HoldsFile(entry.path() / "fd", device);
-    if (!holds) {
-      holders.hidden = true;
-    } else if (*holds) {
-      holders.seen.push_back({*pid, devtree::ReadAttribute(entry.path() / "comm").value_or("")});
-    }
+    if (holds && !*holds) return;
+    DeviceHolder holder{*pid, devtree::ReadAttribute(entry.path() / "comm").value_or("")};
+    (holds ? holders.seen : holders.unseen).push_back(std::move(holder));
   });
   return holders;
 }

@@ -16,9 +16,9 @@ struct DeviceHolder {
 
 struct DeviceHolders {
   std::vector<DeviceHolder> seen;  // in the order the process tree lists them
-  // Some process's open files could not be read (a process of another user):
-  // the device may be held where it cannot be seen.
-  bool hidden = false;
+  // The processes whose open files could not be read (processes of other
+  // users): the device may be held where it cannot be seen.
+  std::vector<DeviceHolder> unseen;
 };
 
 // The processes under 'procRoot' with an open file that is the node at

@@ -64,11 +64,18 @@ std::optional<UsbIds> AdapterIds(const std::string& path, const std::string& sys
   return UsbIds{std::move(*vendor), std::move(*product)};
 }
 
+std::optional<DeviceHolder> ModemManagerAmong(const std::vector<DeviceHolder>& processes) {
+  const auto found = std::find_if(processes.begin(), processes.end(),
+                                  [](const DeviceHolder& p) { return p.program == kModemManagerProgram; });
+  if (found == processes.end()) return std::nullopt;
+  return *found;
+}
+
 void DescribeHolders(OpenFailure& failure, const std::string& path, const SystemRoots& roots) {
   failure.holders = FindDeviceHolders(path, roots.proc);
-  failure.heldByModemManager = std::any_of(failure.holders.seen.begin(), failure.holders.seen.end(),
-                                           [](const DeviceHolder& h) { return h.program == kModemManagerProgram; });
-  if (failure.heldByModemManager) failure.adapter = AdapterIds(path, roots.sys);
+  failure.modemManager = ModemManagerAmong(failure.holders.seen);
+  if (failure.holders.seen.empty()) failure.modemManager = ModemManagerAmong(failure.holders.unseen);
+  if (failure.modemManager) failure.adapter = AdapterIds(path, roots.sys);
 }
 
 }  // namespace

@@ -48,10 +48,12 @@ struct OpenFailure {
   bool userInGroup = false;
   bool sessionHasGroup = false;
 
-  // InUse: who holds the device, and for a holder that is the modem
-  // manager, the USB adapter's ids when sysfs gives them.
+  // InUse: who holds the device. The modem manager when it is among the
+  // holders seen, or, while no holder is seen, when it runs where its open
+  // files cannot be seen (it runs as root, so a user cannot see what it
+  // holds); then the USB adapter's ids, when sysfs gives them.
   DeviceHolders holders;
-  bool heldByModemManager = false;
+  std::optional<DeviceHolder> modemManager;
   std::optional<UsbIds> adapter;
 };
 

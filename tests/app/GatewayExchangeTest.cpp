@@ -407,13 +407,13 @@ TEST(OpenFailureTextTest, EachCauseHasItsLines) {
     f.sessionHasGroup = session;
     return f;
   };
-  const auto inUse = [](std::vector<platform::DeviceHolder> seen, bool hidden, bool modemManager,
-                        std::optional<platform::UsbIds> adapter) {
+  const auto inUse = [](std::vector<platform::DeviceHolder> seen, std::vector<platform::DeviceHolder> unseen,
+                        std::optional<platform::DeviceHolder> modemManager, std::optional<platform::UsbIds> adapter) {
     OpenFailure f;
     f.kind = OpenFailureKind::InUse;
     f.errorCode = EBUSY;
-    f.holders = {std::move(seen), hidden};
-    f.heldByModemManager = modemManager;
+    f.holders = {std::move(seen), std::move(unseen)};
+    f.modemManager = std::move(modemManager);
     f.adapter = std::move(adapter);
     return f;
   };
@@ -424,7 +424,17 @@ TEST(OpenFailureTextTest, EachCauseHasItsLines) {
     f.systemText = std::move(systemText);
     return f;
   };
+  const QString hidden = QStringLiteral("The port is in use by a program of another user, which this session cannot see.");
   const QString modemManager = QStringLiteral("ModemManager probes serial ports that answer AT commands. ");
+  const QString ruleWithIds =
+      modemManager +
+      "To make it leave this adapter alone, add a udev rule, for example in /etc/udev/rules.d/99-no-modem-probe.rules: "
+      "ATTRS{idVendor}==\"0403\", ATTRS{idProduct}==\"6001\", ENV{ID_MM_DEVICE_IGNORE}=\"1\" and then run: sudo "
+      "udevadm control --reload && sudo udevadm trigger";
+  const QString ruleWithoutIds = modemManager +
+                                 "To make it leave this adapter alone, add a udev rule with "
+                                 "ENV{ID_MM_DEVICE_IGNORE}=\"1\" that matches the adapter's ATTRS{idVendor} and "
+                                 "ATTRS{idProduct} (lsusb shows them).";
   const struct {
     const char* what;
     OpenFailure cause;
@@ -447,23 +457,21 @@ TEST(OpenFailureTextTest, EachCauseHasItsLines) {
        permission("", false, false),
        {"Permission denied: join the group that owns the port and log in again."}},
       {"holders seen",
-       inUse({{812, "minicom"}, {900, "screen"}}, true, false, std::nullopt),
+       inUse({{812, "minicom"}, {900, "screen"}}, {{1, "systemd"}}, std::nullopt, std::nullopt),
        {"The port is in use by minicom (process 812), screen (process 900)."}},
-      {"holder hidden", inUse({}, true, false, std::nullopt),
-       {"The port is in use by a program of another user, which this session cannot see."}},
-      {"holder gone since", inUse({}, false, false, std::nullopt), {"The port is in use by another program."}},
-      {"modem manager, adapter known",
-       inUse({{577, "ModemManager"}}, false, true, platform::UsbIds{"0403", "6001"}),
-       {"The port is in use by ModemManager (process 577).",
-        modemManager + "To make it leave this adapter alone, add a udev rule, for example in "
-                       "/etc/udev/rules.d/99-no-modem-probe.rules: ATTRS{idVendor}==\"0403\", "
-                       "ATTRS{idProduct}==\"6001\", ENV{ID_MM_DEVICE_IGNORE}=\"1\" and then run: sudo udevadm "
-                       "control --reload && sudo udevadm trigger"}},
-      {"modem manager, adapter unknown",
-       inUse({{577, "ModemManager"}}, false, true, std::nullopt),
-       {"The port is in use by ModemManager (process 577).",
-        modemManager + "To make it leave this adapter alone, add a udev rule with ENV{ID_MM_DEVICE_IGNORE}=\"1\" "
-                       "that matches the adapter's ATTRS{idVendor} and ATTRS{idProduct} (lsusb shows them)."}},
+      {"holder hidden", inUse({}, {{1, "systemd"}}, std::nullopt, std::nullopt), {hidden}},
+      {"holder gone since", inUse({}, {}, std::nullopt, std::nullopt), {"The port is in use by another program."}},
+      {"modem manager holds it, adapter known",
+       inUse({{577, "ModemManager"}}, {}, platform::DeviceHolder{577, "ModemManager"},
+             platform::UsbIds{"0403", "6001"}),
+       {"The port is in use by ModemManager (process 577).", ruleWithIds}},
+      {"modem manager holds it, adapter unknown",
+       inUse({{577, "ModemManager"}}, {}, platform::DeviceHolder{577, "ModemManager"}, std::nullopt),
+       {"The port is in use by ModemManager (process 577).", ruleWithoutIds}},
+      {"modem manager runs unseen",
+       inUse({}, {{577, "ModemManager"}}, platform::DeviceHolder{577, "ModemManager"},
+             platform::UsbIds{"0403", "6001"}),
+       {hidden, "ModemManager (process 577) runs as another user and may be that program.", ruleWithIds}},
       {"gone", kind(OpenFailureKind::Gone, ENODEV, "No such device"), {kGoneText}},
       {"other", kind(OpenFailureKind::Other, EIO, "Input/output error"), {"Input/output error"}},
   };

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <functional>
+#include <optional>
 
 #include "platform/DeviceHolders.h"
 #include "platform/DeviceOwner.h"
@@ -148,8 +150,8 @@ TEST_F(OpenFailureTest, InUseNamesTheHolders) {
   for (const DeviceHolder& h : failure.holders.seen) seen.emplace_back(h.pid, h.program);
   std::sort(seen.begin(), seen.end());
   EXPECT_EQ(seen, (std::vector<std::pair<int, std::string>>{{100, "minicom"}, {300, "screen"}}));
-  EXPECT_FALSE(failure.holders.hidden);
-  EXPECT_FALSE(failure.heldByModemManager);
+  EXPECT_TRUE(failure.holders.unseen.empty());
+  EXPECT_FALSE(failure.modemManager);
   EXPECT_FALSE(failure.adapter);
 }
 
@@ -158,22 +160,50 @@ TEST_F(OpenFailureTest, AHolderThatCannotBeSeenIsReported) {
   tree_.Process(600, "bash", {"/dev/null"});
   const auto failure = DescribeOpenFailure(EBUSY, kPort, true, Roots());
   EXPECT_TRUE(failure.holders.seen.empty());
-  EXPECT_TRUE(failure.holders.hidden);
+  ASSERT_EQ(failure.holders.unseen.size(), 1u);
+  EXPECT_EQ(failure.holders.unseen[0].pid, 500);
+  EXPECT_EQ(failure.holders.unseen[0].program, "agetty");
 }
 
-TEST_F(OpenFailureTest, TheModemManagerAsHolderComesWithTheAdaptersIds) {
-  tree_.Process(812, platform::kModemManagerProgram, {Node()});
-  auto failure = DescribeOpenFailure(EBUSY, kPort, true, Roots());
-  EXPECT_TRUE(failure.heldByModemManager);
-  ASSERT_TRUE(failure.adapter);
-  EXPECT_EQ(failure.adapter->vendor, "0403");
-  EXPECT_EQ(failure.adapter->product, "6001");
-
-  // Without idProduct in sysfs the ids are not given.
-  std::filesystem::remove(tree_.sys() / "devices/pci0000:00/0000:00:14.0/usb1" / kUsbPort / "idProduct");
-  failure = DescribeOpenFailure(EBUSY, kPort, true, Roots());
-  EXPECT_TRUE(failure.heldByModemManager);
-  EXPECT_FALSE(failure.adapter);
+TEST_F(OpenFailureTest, TheModemManagerComesWithTheAdaptersIds) {
+  const std::string mm = platform::kModemManagerProgram;
+  const std::optional<platform::UsbIds> ftdi = platform::UsbIds{"0403", "6001"};
+  const struct {
+    const char* what;
+    std::function<void(FakeTree&)> build;
+    std::optional<int> modemManager;  // the pid named as (possible) holder
+    std::optional<platform::UsbIds> adapter;
+  } cases[] = {
+      {"it holds the port", [&](FakeTree& t) { t.Process(812, mm, {Node()}); }, 812, ftdi},
+      // It runs as root: a user cannot see its files, and no other holder is seen.
+      {"it runs unseen", [&](FakeTree& t) { t.HiddenProcess(812, mm); }, 812, ftdi},
+      {"it runs unseen, another holder is seen",
+       [&](FakeTree& t) {
+         t.HiddenProcess(812, mm);
+         t.Process(900, "minicom", {Node()});
+       },
+       std::nullopt, std::nullopt},
+      {"it runs, holding other files", [&](FakeTree& t) { t.Process(812, mm, {"/dev/null"}); }, std::nullopt,
+       std::nullopt},
+      {"sysfs lacks idProduct",
+       [&](FakeTree& t) {
+         t.Process(812, mm, {Node()});
+         std::filesystem::remove(t.sys() / "devices/pci0000:00/0000:00:14.0/usb1" / kUsbPort / "idProduct");
+       },
+       812, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(tree_.proc());
+    c.build(tree_);
+    const auto failure = DescribeOpenFailure(EBUSY, kPort, true, Roots());
+    EXPECT_EQ(failure.modemManager ? std::optional<int>(failure.modemManager->pid) : std::nullopt, c.modemManager)
+        << c.what;
+    EXPECT_EQ(failure.adapter.has_value(), c.adapter.has_value()) << c.what;
+    if (failure.adapter && c.adapter) {
+      EXPECT_EQ(failure.adapter->vendor, c.adapter->vendor) << c.what;
+      EXPECT_EQ(failure.adapter->product, c.adapter->product) << c.what;
+    }
+  }
 }
 
 // The real process tree: this process holding a pseudo-terminal is found by

@@ -32,7 +32,7 @@ constexpr char kUsbPort[] = "1-2";
 class OpenFailureTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // An FTDI-style adapter listed in sysfs, its node in <dev> owned by the
+    // A USB serial adapter listed in sysfs, its node in <dev> owned by the
     // port group, and a by-id link to it as udev makes.
     tree_.UsbSerial(kPort, kUsbPort, "ftdi_sio", "FT232R USB UART");
     tree_.File(tree_.sys() / "devices/pci0000:00/0000:00:14.0/usb1" / kUsbPort / "idProduct", "6001\n");

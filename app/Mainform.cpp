@@ -16,6 +16,7 @@
 #include "app/PortDiscovery.h"
 #include "app/Texts.h"
 #include "comport/Comport.h"
+#include "comport/ComportOpenFailure.h"
 #include "comsignal/Comsignal.h"
 #include "framework/Application.h"
 #include "framework/DeviceNotices.h"
@@ -46,11 +47,13 @@ constexpr unsigned long kOpenRetryPauseMs = 1000;
 // Bytes taken from the port per read.
 constexpr int kReadChunk = 256;
 
-// How much an open failure tells the user, for keeping the most telling one.
+// How much an open failure tells the user, for keeping the most telling one;
+// any failure tells more than none (code 0).
 int OpenFailureWeight(int code) {
-  if (code == EACCES || code == EPERM) return 2;
-  if (code == EBUSY) return 1;
-  return 0;
+  if (code == EACCES || code == EPERM) return 3;
+  if (code == EBUSY) return 2;
+  if (code == ENOENT || code == ENODEV || code == ENXIO) return 1;
+  return code == 0 ? -1 : 0;
 }
 
 }  // namespace
@@ -287,7 +290,10 @@ bool TMajorForm::OpenComPort(const std::string& name) {
     }
     QThread::msleep(kOpenRetryPauseMs);  // the window waits with the user
   }
-  MessageBox(this, OpenFailureText(OpenFailureCode, OpenFailureDevice), LoadText(IDS_ERROR), MB_OK | MB_ICONERROR);
+  // The name came from the port list: a missing device was unplugged since.
+  const platform::OpenFailure cause =
+      DescribeComOpenFailure(OpenFailureDevice, OpenFailureCode, true, LookupRoots());
+  MessageBox(this, OpenFailureText(cause), LoadText(IDS_ERROR), MB_OK | MB_ICONERROR);
   return false;
 }
 
@@ -299,7 +305,7 @@ bool TMajorForm::TryOpen(const std::string& deviceName) {
   } catch (const EComError& e) {
     if (OpenFailureWeight(e.ComErrorCode) > OpenFailureWeight(OpenFailureCode)) {
       OpenFailureCode = e.ComErrorCode;
-      OpenFailureDevice = QFile::encodeName(ComPort1->DevicePath()).toStdString();
+      OpenFailureDevice = ComPort1->DevicePath();
     }
     return false;
   }

@@ -139,7 +139,7 @@ class TMajorForm : public QWidget, public Ui::TMajorForm {
 
   bool Centred = false;
   int OpenFailureCode = 0;
-  std::string OpenFailureDevice;
+  QString OpenFailureDevice;
 };
 
 // The settings file for an executable: '<folder>/<base name>.INI', where the

@@ -19,8 +19,8 @@ int ScannedPortCount = 0;
 
 namespace {
 
-std::string g_sysRoot = "/sys";
-std::string g_devRoot = "/dev";
+// Where ports are listed and open failures looked into.
+platform::SystemRoots g_roots;
 
 bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 
@@ -104,19 +104,26 @@ bool BeginsWithUsb(const std::string& description) {
 }  // namespace
 
 void SetDeviceRoots(const QString& sysRoot, const QString& devRoot) {
-  g_sysRoot = sysRoot.toStdString();
-  g_devRoot = devRoot.toStdString();
+  g_roots.sys = sysRoot.toStdString();
+  g_roots.dev = devRoot.toStdString();
 }
 
-QString DeviceSysRoot() { return QString::fromStdString(g_sysRoot); }
+void SetAccountRoots(const QString& procRoot, const QString& groupFile) {
+  g_roots.proc = procRoot.toStdString();
+  g_roots.groupFile = groupFile.toStdString();
+}
 
-QString DeviceDevRoot() { return QString::fromStdString(g_devRoot); }
+const platform::SystemRoots& LookupRoots() { return g_roots; }
+
+QString DeviceSysRoot() { return QString::fromStdString(g_roots.sys); }
+
+QString DeviceDevRoot() { return QString::fromStdString(g_roots.dev); }
 
 bool EnumerateSerialPorts(int& count, std::vector<std::string>& names,
                           std::vector<std::string>& descriptions) {
   names.clear();
   descriptions.clear();
-  for (auto& port : platform::ListSerialPorts(g_sysRoot, g_devRoot)) {
+  for (auto& port : platform::ListSerialPorts(g_roots.sys, g_roots.dev)) {
     if (!EndsInNumber(port.name)) continue;
     names.push_back(std::move(port.name));
     descriptions.push_back(std::move(port.description));

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/OpenFailure.h"
+
 class QListWidget;
 class QString;
 
@@ -31,6 +33,13 @@ void SetDeviceRoots(const QString& sysRoot, const QString& devRoot);
 // and its port opens names in it.
 QString DeviceSysRoot();
 QString DeviceDevRoot();
+
+// Where the cause of an open failure is looked up besides the device trees:
+// the process tree and the group database ("/proc" and "/etc/group" unless
+// set).
+void SetAccountRoots(const QString& procRoot, const QString& groupFile);
+// All the roots in use.
+const platform::SystemRoots& LookupRoots();
 
 // Replaces 'names' and 'descriptions' with the present ports whose names end
 // in a decimal number, in the order found; 'count' is their number. True

@@ -4,10 +4,7 @@
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <cerrno>
 #include <mutex>
-
-#include "platform/DeviceOwner.h"
 
 // Outside any namespace, as Q_INIT_RESOURCE requires.
 static void RegisterAppQrc() { Q_INIT_RESOURCE(app); }
@@ -50,18 +47,57 @@ const QJsonObject& VersionRecord() {
 
 QString LoadText(int id) { return StringTable().value(id); }
 
-QString OpenFailureText(int errorCode, const std::string& devicePath) {
-  QString text = LoadText(IDS_OPEN_FAILED);
-  QString reason;
-  if (errorCode == EACCES || errorCode == EPERM) {
-    const std::string group = platform::DeviceGroupName(devicePath);
-    reason = group.empty() ? LoadText(IDS_OPEN_DENIED)
-                           : LoadText(IDS_OPEN_DENIED_GROUP).arg(QString::fromLocal8Bit(group.c_str()));
-  } else if (errorCode == EBUSY) {
-    reason = LoadText(IDS_OPEN_BUSY);
+namespace {
+
+QString Local(const std::string& text) { return QString::fromLocal8Bit(text.c_str()); }
+
+QString PermissionLine(const platform::OpenFailure& cause) {
+  if (cause.group.empty()) return LoadText(IDS_OPEN_DENIED);
+  const int id = !cause.userInGroup       ? IDS_OPEN_DENIED_JOIN
+                 : !cause.sessionHasGroup ? IDS_OPEN_DENIED_RELOGIN
+                                          : IDS_OPEN_DENIED_MODE;
+  return LoadText(id).arg(Local(cause.group), Local(cause.user));
+}
+
+QStringList InUseLines(const platform::OpenFailure& cause) {
+  const auto& seen = cause.holders.seen;
+  QStringList lines;
+  if (!seen.empty()) {
+    QStringList holders;
+    for (const platform::DeviceHolder& holder : seen)
+      holders << LoadText(IDS_OPEN_HOLDER).arg(Local(holder.program)).arg(holder.pid);
+    lines << LoadText(IDS_OPEN_BUSY_BY).arg(holders.join(QStringLiteral(", ")));
+  } else {
+    lines << LoadText(cause.holders.unseen.empty() ? IDS_OPEN_BUSY : IDS_OPEN_BUSY_HIDDEN);
+    if (cause.modemManager) lines << LoadText(IDS_OPEN_MAYBE_MODEM_MANAGER).arg(cause.modemManager->pid);
   }
-  if (!reason.isEmpty()) text += QLatin1Char('\n') + reason;
-  return text;
+  if (cause.modemManager)
+    lines << (cause.adapter ? LoadText(IDS_OPEN_MODEM_MANAGER_IDS)
+                                  .arg(Local(cause.adapter->vendor), Local(cause.adapter->product))
+                            : LoadText(IDS_OPEN_MODEM_MANAGER));
+  return lines;
+}
+
+QStringList CauseLines(const platform::OpenFailure& cause) {
+  switch (cause.kind) {
+    case platform::OpenFailureKind::None:
+      return {};
+    case platform::OpenFailureKind::PermissionDenied:
+      return {PermissionLine(cause)};
+    case platform::OpenFailureKind::InUse:
+      return InUseLines(cause);
+    case platform::OpenFailureKind::Gone:
+      return {LoadText(IDS_OPEN_GONE)};
+    case platform::OpenFailureKind::Other:
+      break;
+  }
+  return {Local(cause.systemText)};
+}
+
+}  // namespace
+
+QString OpenFailureText(const platform::OpenFailure& cause) {
+  return (QStringList{LoadText(IDS_OPEN_FAILED)} + CauseLines(cause)).join(QLatin1Char('\n'));
 }
 
 QString FileVersion() { return VersionRecord().value(QStringLiteral("FileVersion")).toString(); }

@@ -1,5 +1,8 @@
 #include "platform/DeviceTree.h"
 
+#include <cctype>
+#include <fstream>
+
 namespace platform::devtree {
 
 namespace fs = std::filesystem;
@@ -32,6 +35,25 @@ std::optional<fs::path> ResolveWithin(const fs::path& link, const fs::path& devR
     if (!IsBelow(target, devRoot)) return std::nullopt;
     current = target;
   }
+  return std::nullopt;
+}
+
+std::optional<std::string> ReadAttribute(const fs::path& file) {
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec)) return std::nullopt;
+  std::ifstream in(file);
+  if (!in) return std::nullopt;
+  std::string line;
+  std::getline(in, line);
+  if (in.bad()) return std::nullopt;
+  while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+  return line;
+}
+
+std::optional<fs::path> UsbDeviceAbove(const fs::path& device, const fs::path& sysRoot) {
+  std::error_code ec;
+  for (fs::path p = device; IsBelow(p, sysRoot); p = p.parent_path())
+    if (fs::exists(p / "idVendor", ec)) return p;
   return std::nullopt;
 }
 

@@ -30,6 +30,16 @@ bool IsBelow(const std::filesystem::path& path, const std::filesystem::path& bas
 std::optional<std::filesystem::path> ResolveWithin(const std::filesystem::path& link,
                                                    const std::filesystem::path& devRoot);
 
+// The first line of an attribute file (sysfs, /proc) without trailing
+// blanks, or nothing when it is absent or cannot be read.
+std::optional<std::string> ReadAttribute(const std::filesystem::path& file);
+
+// The USB device at or above the sysfs device folder 'device' (canonical):
+// the first folder upwards that carries idVendor, staying inside 'sysRoot'
+// (canonical). Nothing when there is none.
+std::optional<std::filesystem::path> UsbDeviceAbove(const std::filesystem::path& device,
+                                                    const std::filesystem::path& sysRoot);
+
 // The path a device name stands for. As the system resolves a port's name
 // in its device namespace and never in a folder, a name without a '/'
 // names a node in the device folder 'devRoot'; a name with one is a path as

@@ -5,7 +5,6 @@
 #include <cctype>
 #include <charconv>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string_view>
 
@@ -17,7 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using devtree::ForEachEntry;
-using devtree::IsBelow;
+using devtree::ReadAttribute;
+using devtree::UsbDeviceAbove;
 using devtree::ResolveWithin;
 
 // USB serial converter drivers, for trees that do not show the usb-serial bus.
@@ -43,20 +43,6 @@ bool AllDigits(const std::string& text) {
          std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
-// The first line of a sysfs attribute without trailing blanks, or nothing
-// when the attribute is absent or cannot be read.
-std::optional<std::string> ReadAttribute(const fs::path& file) {
-  std::error_code ec;
-  if (!fs::is_regular_file(file, ec)) return std::nullopt;
-  std::ifstream in(file);
-  if (!in) return std::nullopt;
-  std::string line;
-  std::getline(in, line);
-  if (in.bad()) return std::nullopt;
-  while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
-  return line;
-}
-
 // Name of what a link points to ("ftdi_sio" for device/driver); empty when
 // the link is absent.
 std::string LinkTargetName(const fs::path& link) {
@@ -74,15 +60,11 @@ bool IsGhostUart(const fs::path& entry) {
   return error == std::errc() && end == type->data() + type->size() && value == 0;
 }
 
-// The `product` text of the USB device above 'device' (the first ancestor
-// that carries idVendor), staying inside the sysfs tree. Nothing when there
+// The `product` text of the USB device above 'device'. Nothing when there
 // is no such device or it has no product text.
 std::optional<std::string> UsbProduct(const fs::path& device, const fs::path& sysRoot) {
-  std::error_code ec;
-  for (fs::path p = device; IsBelow(p, sysRoot); p = p.parent_path()) {
-    if (fs::exists(p / "idVendor", ec)) return ReadAttribute(p / "product");
-  }
-  return std::nullopt;
+  const auto usb = UsbDeviceAbove(device, sysRoot);
+  return usb ? ReadAttribute(*usb / "product") : std::nullopt;
 }
 
 std::string WithProduct(const std::string& kind, const std::optional<std::string>& product) {

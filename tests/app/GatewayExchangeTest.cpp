@@ -24,7 +24,6 @@
 #include <filesystem>
 #include <functional>
 #include <fcntl.h>
-#include <grp.h>
 #include <memory>
 #include <unistd.h>
 
@@ -32,6 +31,7 @@
 #include "app/PortDiscovery.h"
 #include "app/Texts.h"
 #include "comport/Comport.h"
+#include "platform/DeviceOwner.h"
 #include "platform/LastError.h"
 #include "platform/PtyPair.h"
 #include "framework/BoxAnswerer.h"
@@ -49,6 +49,8 @@ constexpr char kGatewayUsbPort[] = "1-1";
 const QString kGatewayLine = QStringLiteral("%1  -  USB Serial Port (USB-Serial Controller)").arg(kPortName);
 const QString kTimeoutText = QStringLiteral("Time out for the device to respond. Please start over again!");
 const QString kOpenFailedText = QStringLiteral("Unable to open the selected COM Port. Please select again!");
+const QString kGoneText = QStringLiteral(
+    "The device was removed (unplugged) after the port list was made. Plug it in again and select the port anew.");
 
 bool Shown(const BoxAnswerer& boxes, const QString& text) {
   for (const SeenBox& box : boxes.seen)
@@ -62,6 +64,7 @@ class GatewayExchangeTest : public ::testing::Test {
     QStandardPaths::setTestModeEnabled(true);
     tree_.UsbSerial(kPortName, kGatewayUsbPort, "pl2303", "USB-Serial Controller");
     SetDeviceRoots(QString::fromStdString(tree_.Sys()), QString::fromStdString(tree_.Dev()));
+    SetAccountRoots(QString::fromStdString(tree_.Proc()), QString::fromStdString(tree_.GroupFile()));
     workFolder_ = QString::fromStdString((tree_.root() / "work").string());
     QDir().mkpath(workFolder_);
     savedFolder_ = QDir::currentPath();
@@ -78,6 +81,7 @@ class GatewayExchangeTest : public ::testing::Test {
     SetDeviceMonitorFactory({});
     QDir::setCurrent(savedFolder_);
     SetDeviceRoots(QStringLiteral("/sys"), QStringLiteral("/dev"));
+    SetAccountRoots(QStringLiteral("/proc"), QStringLiteral("/etc/group"));
   }
 
   // The listed port's node, which leads to the far end.
@@ -309,14 +313,14 @@ TEST_F(GatewayExchangeTest, ThePrefixedFormOpensWithoutAPause) {
 // ---- opening fails ----------------------------------------------------------
 
 TEST_F(GatewayExchangeTest, OpenFailureComesAfterTwoPasses) {
-  CreateForm();  // the listed name leads nowhere
+  CreateForm();  // the listed name leads nowhere: its node is gone
   BoxAnswerer boxes;
   QElapsedTimer clock;
   clock.start();
   form_->OpenComPortButton->click();
   EXPECT_GE(clock.elapsed(), 1900);
   ASSERT_EQ(boxes.seen.size(), 1);
-  EXPECT_EQ(boxes.seen[0].text, kOpenFailedText);
+  EXPECT_EQ(boxes.seen[0].text, kOpenFailedText + "\n" + kGoneText);
   EXPECT_EQ(boxes.seen[0].caption, "Error");
   EXPECT_EQ(boxes.seen[0].icon, QMessageBox::Critical);
   EXPECT_EQ(boxes.seen[0].owner, form_.get());
@@ -347,29 +351,33 @@ TEST_F(GatewayExchangeTest, OpenWithNothingSelectedOpensNothing) {
   EXPECT_EQ(far.Receive(1, 100), "");
 }
 
-TEST_F(GatewayExchangeTest, APortHeldByAnotherProgramIsNamedSo) {
+TEST_F(GatewayExchangeTest, APortHeldByAnotherProgramNamesTheProgram) {
   PtyPair far;
   ASSERT_TRUE(far.ok());
   PointPortAt(far.path());
   const int holder = ::open(far.path().c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(holder, 0);
   ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  // The built process tree shows the holder as a terminal program would be.
+  tree_.Process(4321, "minicom", {"/dev/null", far.path()});
   CreateForm();
   BoxAnswerer boxes;
   form_->OpenComPortButton->click();
   ::close(holder);
   ASSERT_EQ(boxes.seen.size(), 1);
-  EXPECT_EQ(boxes.seen[0].text, kOpenFailedText + "\nThe port is in use by another program.");
+  EXPECT_EQ(boxes.seen[0].text, kOpenFailedText + "\nThe port is in use by minicom (process 4321).");
   EXPECT_FALSE(form_->PortInUse());
 }
 
-TEST_F(GatewayExchangeTest, APortWithoutPermissionNamesItsGroup) {
+TEST_F(GatewayExchangeTest, APortWithoutPermissionGivesTheCommandThatAddsTheUser) {
   // Root may open anything, so the refusal comes from a device factory; the
-  // group is read from the node that was refused.
-  const gid_t dialout = ::getgrnam("dialout") != nullptr ? ::getgrnam("dialout")->gr_gid : 20;
-  const std::string group = ::getgrgid(dialout) != nullptr ? ::getgrgid(dialout)->gr_name : std::to_string(dialout);
+  // group is read from the node that was refused, and looked up in the
+  // built group database, which does not list the user.
+  constexpr gid_t kPortGroup = 4242;
+  tree_.Group("dialout", kPortGroup, "someoneelse");
   tree_.File(tree_.dev() / kPortName);
-  ASSERT_EQ(::chown(PortLink().toLocal8Bit().constData(), 0, dialout), 0);
+  ASSERT_EQ(::chown(PortLink().toLocal8Bit().constData(), 0, kPortGroup), 0);
+  const QString user = QString::fromStdString(platform::CurrentIdentity().user);
   CreateForm();
   form_->ComPort1->SetDeviceFactory([](const std::string&) -> platform::SerialDevicePtr {
     platform::SetLastError(EACCES);
@@ -378,40 +386,97 @@ TEST_F(GatewayExchangeTest, APortWithoutPermissionNamesItsGroup) {
   BoxAnswerer boxes;
   form_->OpenComPortButton->click();
   ASSERT_EQ(boxes.seen.size(), 1);
-  const QStringList lines = boxes.seen[0].text.split('\n');
-  ASSERT_EQ(lines.size(), 2) << boxes.seen[0].text.toStdString();
-  EXPECT_EQ(lines[0], kOpenFailedText);
-  EXPECT_TRUE(lines[1].contains(QStringLiteral("'%1'").arg(QString::fromStdString(group)))) << lines[1].toStdString();
-  EXPECT_TRUE(lines[1].contains("log in again")) << lines[1].toStdString();
+  EXPECT_EQ(boxes.seen[0].text,
+            kOpenFailedText + QStringLiteral("\nPermission denied: the port belongs to the group 'dialout', and %1 is "
+                                             "not a member of it. Add %1 to the group with this command, then log "
+                                             "out and in again: sudo usermod -aG dialout %1")
+                                  .arg(user));
 }
 
-TEST(OpenFailureTextTest, SecondLineSaysWhyWhereTheSystemDoes) {
-  FakeTree tree;
-  const std::string node = (tree.root() / "ttyUSB3").string();
-  tree.File(node);
-  ASSERT_EQ(::chown(node.c_str(), 0, 20), 0);
-  const std::string group = ::getgrgid(20) != nullptr ? ::getgrgid(20)->gr_name : "20";
-  const QString denied = QStringLiteral(
-                             "Permission denied: the port belongs to the group '%1'. Join that group (for example: "
-                             "sudo usermod -aG %1 $USER) and log in again.")
-                             .arg(QString::fromStdString(group));
-  const struct {
-    int code;
-    std::string path;
-    QString secondLine;  // empty: none
-  } cases[] = {
-      {EACCES, node, denied},
-      {EPERM, node, denied},
-      {EACCES, node + "-gone", "Permission denied: join the group that owns the port and log in again."},
-      {EBUSY, node, "The port is in use by another program."},
-      {ENOENT, node, ""},
-      {EIO, node, ""},
-      {0, "", ""},
+// The lines under text 20104 for each cause, worded from the string table.
+TEST(OpenFailureTextTest, EachCauseHasItsLines) {
+  using platform::OpenFailure;
+  using platform::OpenFailureKind;
+  const auto permission = [](std::string group, bool member, bool session) {
+    OpenFailure f;
+    f.kind = OpenFailureKind::PermissionDenied;
+    f.errorCode = EACCES;
+    f.group = std::move(group);
+    f.user = "alice";
+    f.userInGroup = member;
+    f.sessionHasGroup = session;
+    return f;
   };
-  for (const auto& c : cases) {
-    const QString expected = c.secondLine.isEmpty() ? kOpenFailedText : kOpenFailedText + "\n" + c.secondLine;
-    EXPECT_EQ(OpenFailureText(c.code, c.path), expected) << c.code << " " << c.path;
-  }
+  const auto inUse = [](std::vector<platform::DeviceHolder> seen, std::vector<platform::DeviceHolder> unseen,
+                        std::optional<platform::DeviceHolder> modemManager, std::optional<platform::UsbIds> adapter) {
+    OpenFailure f;
+    f.kind = OpenFailureKind::InUse;
+    f.errorCode = EBUSY;
+    f.holders = {std::move(seen), std::move(unseen)};
+    f.modemManager = std::move(modemManager);
+    f.adapter = std::move(adapter);
+    return f;
+  };
+  const auto kind = [](OpenFailureKind k, int code, std::string systemText) {
+    OpenFailure f;
+    f.kind = k;
+    f.errorCode = code;
+    f.systemText = std::move(systemText);
+    return f;
+  };
+  const QString hidden = QStringLiteral("The port is in use by a program of another user, which this session cannot see.");
+  const QString modemManager = QStringLiteral("ModemManager probes serial ports that answer AT commands. ");
+  const QString ruleWithIds =
+      modemManager +
+      "To make it leave this adapter alone, add a udev rule, for example in /etc/udev/rules.d/99-no-modem-probe.rules: "
+      "ATTRS{idVendor}==\"0403\", ATTRS{idProduct}==\"6001\", ENV{ID_MM_DEVICE_IGNORE}=\"1\" and then run: sudo "
+      "udevadm control --reload && sudo udevadm trigger";
+  const QString ruleWithoutIds = modemManager +
+                                 "To make it leave this adapter alone, add a udev rule with "
+                                 "ENV{ID_MM_DEVICE_IGNORE}=\"1\" that matches the adapter's ATTRS{idVendor} and "
+                                 "ATTRS{idProduct} (lsusb shows them).";
+  const struct {
+    const char* what;
+    OpenFailure cause;
+    QStringList lines;  // under text 20104
+  } cases[] = {
+      {"no failure", kind(OpenFailureKind::None, 0, ""), {}},
+      {"not a member",
+       permission("dialout", false, false),
+       {"Permission denied: the port belongs to the group 'dialout', and alice is not a member of it. Add alice to "
+        "the group with this command, then log out and in again: sudo usermod -aG dialout alice"}},
+      {"member, not yet in this session",
+       permission("dialout", true, false),
+       {"Permission denied: alice is a member of the group 'dialout' that owns the port, but this session began "
+        "before alice joined it. Log out and in again."}},
+      {"member in this session",
+       permission("dialout", true, true),
+       {"Permission denied: this session belongs to the group 'dialout' that owns the port, but the port's "
+        "permissions do not let the group open it."}},
+      {"group unknown",
+       permission("", false, false),
+       {"Permission denied: join the group that owns the port and log in again."}},
+      {"holders seen",
+       inUse({{812, "minicom"}, {900, "screen"}}, {{1, "systemd"}}, std::nullopt, std::nullopt),
+       {"The port is in use by minicom (process 812), screen (process 900)."}},
+      {"holder hidden", inUse({}, {{1, "systemd"}}, std::nullopt, std::nullopt), {hidden}},
+      {"holder gone since", inUse({}, {}, std::nullopt, std::nullopt), {"The port is in use by another program."}},
+      {"modem manager holds it, adapter known",
+       inUse({{577, "ModemManager"}}, {}, platform::DeviceHolder{577, "ModemManager"},
+             platform::UsbIds{"0403", "6001"}),
+       {"The port is in use by ModemManager (process 577).", ruleWithIds}},
+      {"modem manager holds it, adapter unknown",
+       inUse({{577, "ModemManager"}}, {}, platform::DeviceHolder{577, "ModemManager"}, std::nullopt),
+       {"The port is in use by ModemManager (process 577).", ruleWithoutIds}},
+      {"modem manager runs unseen",
+       inUse({}, {{577, "ModemManager"}}, platform::DeviceHolder{577, "ModemManager"},
+             platform::UsbIds{"0403", "6001"}),
+       {hidden, "ModemManager (process 577) runs as another user and may be that program.", ruleWithIds}},
+      {"gone", kind(OpenFailureKind::Gone, ENODEV, "No such device"), {kGoneText}},
+      {"other", kind(OpenFailureKind::Other, EIO, "Input/output error"), {"Input/output error"}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(OpenFailureText(c.cause), (QStringList{kOpenFailedText} + c.lines).join('\n')) << c.what;
 }
 
 // ---- devices plugged in and pulled out ------------------------------------

@@ -2,7 +2,9 @@
 // sys/class/tty/<name> links to sys/devices/<path>/tty/<name>, whose
 // `device` link leads to the port's device with `driver` and `subsystem`
 // links into sys/bus; USB devices carry idVendor and product; dev/pts holds
-// pseudo-terminal slaves. Removed with everything in it when destroyed.
+// pseudo-terminal slaves. Beside them, a process tree (proc/<pid> with comm
+// and fd/ links to open files) and a group database (etc/group). Removed
+// with everything in it when destroyed.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -116,6 +118,33 @@ class FakeTree {
     const std::string p = path.string();
     if (::mknod(p.c_str(), type | 0600, makedev(1, 3)) == 0) return true;
     return type == S_IFCHR && ::mknod(p.c_str(), type | 0600, makedev(0, 0)) == 0;
+  }
+
+  // The built process tree and group database.
+  std::filesystem::path proc() const { return root_ / "proc"; }
+  std::string Proc() const { return proc().string(); }
+  std::string GroupFile() const { return (root_ / "etc" / "group").string(); }
+
+  // A process proc/<pid> running 'program' with 'files' open (fd/0, fd/1...
+  // link to them).
+  void Process(int pid, const std::string& program, const std::vector<std::filesystem::path>& files) {
+    const auto folder = proc() / std::to_string(pid);
+    File(folder / "comm", program + "\n");
+    std::filesystem::create_directories(folder / "fd");
+    for (std::size_t i = 0; i < files.size(); ++i) Link(folder / "fd" / std::to_string(i), files[i]);
+  }
+  // A process of another user: its open files cannot be listed. Root may
+  // list any folder, so a file stands where the fd folder would be.
+  void HiddenProcess(int pid, const std::string& program) {
+    const auto folder = proc() / std::to_string(pid);
+    File(folder / "comm", program + "\n");
+    File(folder / "fd");
+  }
+
+  // A line "name:x:id:members" added to the group database.
+  void Group(const std::string& name, unsigned id, const std::string& members) {
+    std::filesystem::create_directories(root_ / "etc");
+    std::ofstream(GroupFile(), std::ios::app) << name << ":x:" << id << ":" << members << "\n";
   }
 
   // The entries of 'folder' that are among 'names', in the order the file

@@ -8,13 +8,17 @@
 
 #include "platform/OpenFailure.h"
 
-// Why opening the device 'deviceName' (as TCustomComPort::DeviceName or
-// DevicePath gives it) failed with 'errorCode' (EComError::ComErrorCode).
-// 'listed' says the name was taken from a port list just made, so that a
-// missing device means it was removed since. 'roots' are where the process
-// tree, the group database and the device trees are read: the system's
-// unless a test points them at built trees (roots.dev is where a bare name
-// is looked up, as SetDeviceRoots sets it for the port). Reads files only;
-// may be called on any thread.
+/// @file
+/// Why a port could not be opened, described for the program's user.
+
+/// Why opening the device @p deviceName (as TCustomComPort::DeviceName or
+/// DevicePath gives it) failed with @p errorCode (EComError::ComErrorCode).
+/// @p listed says the name was taken from a port list just made, so that a
+/// missing device means it was removed since. @p roots are where the process
+/// tree, the group database and the device trees are read: the system's
+/// unless a test points them at built trees (roots.dev is where a bare name
+/// is looked up, as SetDeviceRoots sets it for the port).
+/// @return the cause with its facts (platform::OpenFailure); raises nothing.
+/// Reads files only; may be called on any thread.
 platform::OpenFailure DescribeComOpenFailure(const QString& deviceName, int errorCode, bool listed,
                                              const platform::SystemRoots& roots = {});

@@ -25,8 +25,8 @@
 #include <QTime>
 #include <QVBoxLayout>
 #include <cmath>
+#include <functional>
 #include <optional>
-#include <stdexcept>
 #include <utility>
 
 namespace {
@@ -166,8 +166,8 @@ void LineMonitor::BuildPort() {
   port_->SetOnLineError(TLineErrorEvent::Bind([this](TObject*, TLineErrors errors) { PortLineError(errors); }));
   port_->SetOnError(
       TComErrorEvent::Bind([this](TCustomComPort*, EComError& error, TComAction&) { PortError(error); }));
-  port_->SetAfterOpen(TOpenCloseEvent::Bind([this](TCustomComPort*) { ShowState(); }));
-  port_->SetAfterClose(TOpenCloseEvent::Bind([this](TCustomComPort*) { ShowState(); }));
+  port_->SetAfterOpen(TOpenCloseEvent::Bind([this](TCustomComPort*) { ShowOpenedOrClosed(); }));
+  port_->SetAfterClose(TOpenCloseEvent::Bind([this](TCustomComPort*) { ShowOpenedOrClosed(); }));
   // Ports plugged in or removed show in the list at once.
   port_->SetOnDeviceArrival(
       TDeviceArrivalEvent::Bind([this](TObject*, const QString& name) { DeviceChanged(name, true); }));
@@ -218,20 +218,19 @@ QWidget* LineMonitor::BuildLineRow() {
   layout->addWidget(new QLabel(tr("Rate:")));
   layout->addWidget(rateBox_);
   layout->addStretch(1);
-  dtrButton_ = AddToggle(row, tr("DTR"), &TCustomComPort::SetDTR, &TCustomComPort::ClearDTR);
-  rtsButton_ = AddToggle(row, tr("RTS"), &TCustomComPort::SetRTS, &TCustomComPort::ClearRTS);
-  breakButton_ = AddToggle(row, tr("Break"), &TCustomComPort::SetBreak, &TCustomComPort::ClearBreak);
+  dtrButton_ = AddToggle(row, tr("DTR"), [this](bool on) { on ? port_->SetDTR() : port_->ClearDTR(); });
+  rtsButton_ = AddToggle(row, tr("RTS"), [this](bool on) { on ? port_->SetRTS() : port_->ClearRTS(); });
+  breakButton_ = AddToggle(row, tr("Break"), [this](bool on) { on ? port_->SetBreak() : port_->ClearBreak(); });
   return row;
 }
 
-QPushButton* LineMonitor::AddToggle(QWidget* row, const QString& text, void (TCustomComPort::*on)(),
-                                    void (TCustomComPort::*off)()) {
+QPushButton* LineMonitor::AddToggle(QWidget* row, const QString& text, const std::function<void(bool)>& set) {
   auto* button = new QPushButton(text);
   button->setCheckable(true);
   row->layout()->addWidget(button);
-  connect(button, &QPushButton::toggled, this, [this, button, text, on, off](bool checked) {
+  connect(button, &QPushButton::toggled, this, [this, button, text, set](bool checked) {
     try {
-      (port_->*(checked ? on : off))();
+      set(checked);
     } catch (const std::exception& error) {
       // The line stays as it was (a pseudo-terminal has no modem lines).
       const QSignalBlocker quiet(button);
@@ -457,13 +456,16 @@ void LineMonitor::ShowSettings() {
 void LineMonitor::ChangeRate(const QString& text) {
   bool number = false;
   const int rate = text.toInt(&number);
-  try {
-    if (!number || rate <= 0) throw std::invalid_argument(tr("not a rate: %1").arg(text).toStdString());
-    // Applied to the open port at once, else at the next open.
-    port_->SetCustomBaudRate(rate);
-    ShowStatus(tr("Rate %1.").arg(rate));
-  } catch (const std::exception& error) {
-    ShowStatus(tr("Cannot change the rate: %1").arg(ErrorText(error)));
+  if (!number || rate <= 0) {
+    ShowStatus(tr("Not a rate: %1").arg(text));
+  } else {
+    try {
+      // Applied to the open port at once, else at the next open.
+      port_->SetCustomBaudRate(rate);
+      ShowStatus(tr("Rate %1.").arg(rate));
+    } catch (const std::exception& error) {
+      ShowStatus(tr("Cannot change the rate: %1").arg(ErrorText(error)));
+    }
   }
   ShowSettingsLine();
 }
@@ -473,8 +475,7 @@ bool LineMonitor::StartCapture(const QString& path) {
   capture_.setFileName(path);
   const bool started = capture_.open(QIODevice::WriteOnly | QIODevice::Truncate);
   ShowStatus(started ? tr("Capturing to %1.").arg(path) : tr("Cannot capture to %1: %2").arg(path, capture_.errorString()));
-  const QSignalBlocker quiet(captureButton_);
-  captureButton_->setChecked(started);
+  ShowCapturing();
   return started;
 }
 
@@ -482,8 +483,12 @@ void LineMonitor::StopCapture() {
   if (!capture_.isOpen()) return;
   capture_.close();
   ShowStatus(tr("Capture saved to %1.").arg(capture_.fileName()));
+  ShowCapturing();
+}
+
+void LineMonitor::ShowCapturing() {
   const QSignalBlocker quiet(captureButton_);
-  captureButton_->setChecked(false);
+  captureButton_->setChecked(capture_.isOpen());
 }
 
 void LineMonitor::CaptureToggled(bool on) {
@@ -492,10 +497,11 @@ void LineMonitor::CaptureToggled(bool on) {
     return;
   }
   const QString path = QFileDialog::getSaveFileName(this, tr("Capture received bytes to"));
-  if (path.isEmpty() || !StartCapture(path)) {
-    const QSignalBlocker quiet(captureButton_);
-    captureButton_->setChecked(false);
+  if (path.isEmpty()) {
+    ShowCapturing();
+    return;
   }
+  StartCapture(path);
 }
 
 bool LineMonitor::SendFile(const QString& path) {
@@ -543,8 +549,7 @@ void LineMonitor::PortRxChar() {
     if (capture_.isOpen() && (capture_.write(bytes.data(), bytes.size()) != bytes.size() || !capture_.flush())) {
       ShowStatus(tr("Capture stopped: %1").arg(capture_.errorString()));
       capture_.close();
-      const QSignalBlocker quiet(captureButton_);
-      captureButton_->setChecked(false);
+      ShowCapturing();
     }
     if (!pauseButton_->isChecked()) {
       ShowReceived(bytes);
@@ -585,13 +590,18 @@ void LineMonitor::ShowState() {
   sendFileButton_->setEnabled(open);
   sendFileButton_->setText(sending ? tr("Cancel") : tr("Send file..."));
   sendProgress_->setVisible(sending);
+  for (QPushButton* toggle : {dtrButton_, rtsButton_, breakButton_}) toggle->setEnabled(open);
+  ShowSettingsLine();
+}
+
+void LineMonitor::ShowOpenedOrClosed() {
+  // An open port starts with DTR and RTS raised and no break.
+  const bool open = port_->Active();
   for (QPushButton* toggle : {dtrButton_, rtsButton_, breakButton_}) {
-    // An open port starts with DTR and RTS raised and no break.
     const QSignalBlocker quiet(toggle);
-    toggle->setEnabled(open);
     toggle->setChecked(open && toggle != breakButton_);
   }
-  ShowSettingsLine();
+  ShowState();
 }
 
 void LineMonitor::ShowSettingsLine() {

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <map>
 
 #include "FileSender.h"
@@ -97,9 +98,14 @@ class LineMonitor : public QWidget {
   QWidget* BuildViewRow();
   QWidget* BuildSendRow();
   void AddLamp(QWidget* row, TSignal signal, const QString& text, int delay);
-  QPushButton* AddToggle(QWidget* row, const QString& text, void (TCustomComPort::*on)(),
-                         void (TCustomComPort::*off)());
+  // A toggle button calling 'set' with its new state; one that raises puts
+  // the button back and says why in the status line.
+  QPushButton* AddToggle(QWidget* row, const QString& text, const std::function<void(bool)>& set);
   void ShowState();
+  // The modem line toggles as a port starts or ends, then the state.
+  void ShowOpenedOrClosed();
+  // The capture button as the capture is.
+  void ShowCapturing();
   void ShowSettingsLine();
   void ShowStatus(const QString& text);
 

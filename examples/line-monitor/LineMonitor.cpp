@@ -1,13 +1,14 @@
 #include "LineMonitor.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QIntValidator>
-#include <QEvent>
 #include <QFont>
 #include <QHBoxLayout>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaEnum>
@@ -26,12 +27,13 @@
 #include <QVBoxLayout>
 #include <cmath>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <utility>
 
 namespace {
 
-// The lines the received view keeps; older ones are dropped.
+// The lines each received view keeps; older ones are dropped.
 constexpr int kHistoryLines = 10000;
 
 // The rates the rate box offers; any other can be typed.
@@ -69,6 +71,22 @@ class LampLabel : public QLabel {
   }
 };
 
+// A row of widgets side by side without margins; a null widget stands for
+// a stretch taking the room left.
+QWidget* NewRow(std::initializer_list<QWidget*> widgets) {
+  auto* row = new QWidget;
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+  for (QWidget* widget : widgets) {
+    if (widget != nullptr) {
+      layout->addWidget(widget);
+    } else {
+      layout->addStretch(1);
+    }
+  }
+  return row;
+}
+
 // A monospaced, read-only view keeping the latest kHistoryLines lines.
 QPlainTextEdit* NewReceivedView() {
   auto* view = new QPlainTextEdit;
@@ -102,14 +120,19 @@ QString SettingsText(const TCustomComPort& port) {
   const int dataBits = port.DataBits() == dbDefault ? 0 : 3 + static_cast<int>(port.DataBits());
   QString flow;
   if (port.FlowControl()->RTS() == rcHandshake) flow += QStringLiteral(", RTS/CTS");
-  if (port.FlowControl()->XOnXOff() == xcInputOutput || port.FlowControl()->XOnXOff() == xcInput ||
-      port.FlowControl()->XOnXOff() == xcOutput)
+  if (port.FlowControl()->XOnXOff() != xcDefault && port.FlowControl()->XOnXOff() != xcDisable)
     flow += QStringLiteral(", XON/XOFF");
   return QStringLiteral("%1 %2%3%4%5")
       .arg(port.CustomBaudRate())
       .arg(dataBits == 0 ? QStringLiteral("?") : QString::number(dataBits))
       .arg(QChar::fromLatin1(parities[port.Parity()]))
       .arg(QString::fromLatin1(stopBits[port.StopBits()]), flow);
+}
+
+// Checks or unchecks 'button' without it answering as to a click.
+void SetQuietly(QAbstractButton* button, bool checked) {
+  const QSignalBlocker quiet(button);
+  button->setChecked(checked);
 }
 
 }  // namespace
@@ -180,6 +203,7 @@ QWidget* LineMonitor::BuildPortRow() {
   portBox_->setEditable(true);
   portBox_->setInsertPolicy(QComboBox::NoInsert);
   portBox_->setMinimumContentsLength(28);
+  portBox_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   portBox_->lineEdit()->setPlaceholderText(tr("port, e.g. /dev/ttyUSB0"));
   refreshButton_ = new QPushButton(tr("Refresh"));
   settingsButton_ = new QPushButton(tr("Settings..."));
@@ -187,16 +211,7 @@ QWidget* LineMonitor::BuildPortRow() {
   connect(refreshButton_, &QPushButton::clicked, this, &LineMonitor::RefreshPorts);
   connect(settingsButton_, &QPushButton::clicked, this, &LineMonitor::ShowSettings);
   connect(openButton_, &QPushButton::clicked, this, &LineMonitor::OpenOrClose);
-
-  auto* row = new QWidget;
-  auto* layout = new QHBoxLayout(row);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(new QLabel(tr("Port:")));
-  layout->addWidget(portBox_, 1);
-  layout->addWidget(refreshButton_);
-  layout->addWidget(settingsButton_);
-  layout->addWidget(openButton_);
-  return row;
+  return NewRow({new QLabel(tr("Port:")), portBox_, refreshButton_, settingsButton_, openButton_});
 }
 
 QWidget* LineMonitor::BuildLineRow() {
@@ -208,16 +223,7 @@ QWidget* LineMonitor::BuildLineRow() {
   rateBox_->setValidator(new QIntValidator(1, 99999999, rateBox_));
   for (const int rate : kRates) rateBox_->addItem(QString::number(rate));
   connect(rateBox_, &QComboBox::textActivated, this, &LineMonitor::ChangeRate);
-
-  auto* row = new QWidget;
-  auto* layout = new QHBoxLayout(row);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(new QLabel(tr("Line:")));
-  layout->addWidget(settingsLine_);
-  layout->addSpacing(12);
-  layout->addWidget(new QLabel(tr("Rate:")));
-  layout->addWidget(rateBox_);
-  layout->addStretch(1);
+  QWidget* row = NewRow({new QLabel(tr("Line:")), settingsLine_, new QLabel(tr("  Rate:")), rateBox_, nullptr});
   dtrButton_ = AddToggle(row, tr("DTR"), [this](bool on) { on ? port_->SetDTR() : port_->ClearDTR(); });
   rtsButton_ = AddToggle(row, tr("RTS"), [this](bool on) { on ? port_->SetRTS() : port_->ClearRTS(); });
   breakButton_ = AddToggle(row, tr("Break"), [this](bool on) { on ? port_->SetBreak() : port_->ClearBreak(); });
@@ -233,8 +239,7 @@ QPushButton* LineMonitor::AddToggle(QWidget* row, const QString& text, const std
       set(checked);
     } catch (const std::exception& error) {
       // The line stays as it was (a pseudo-terminal has no modem lines).
-      const QSignalBlocker quiet(button);
-      button->setChecked(!checked);
+      SetQuietly(button, !checked);
       ShowStatus(tr("Cannot change %1: %2").arg(text, ErrorText(error)));
     }
   });
@@ -243,9 +248,7 @@ QPushButton* LineMonitor::AddToggle(QWidget* row, const QString& text, const std
 
 QWidget* LineMonitor::BuildLampRow() {
   // One lamp per signal: pulses stay lit a little after their last event.
-  auto* row = new QWidget;
-  auto* layout = new QHBoxLayout(row);
-  layout->setContentsMargins(0, 0, 0, 0);
+  QWidget* row = NewRow({});
   AddLamp(row, siRxChar, tr("RX"), 100);
   AddLamp(row, siTxChar, tr("TX"), 100);
   AddLamp(row, siCTS, tr("CTS"), 0);
@@ -253,7 +256,7 @@ QWidget* LineMonitor::BuildLampRow() {
   AddLamp(row, siRLSD, tr("DCD"), 0);
   AddLamp(row, siRing, tr("RI"), 0);
   AddLamp(row, siLineError, tr("ERR"), 1000);
-  layout->addStretch(1);
+  static_cast<QHBoxLayout*>(row->layout())->addStretch(1);
   return row;
 }
 
@@ -280,16 +283,7 @@ QWidget* LineMonitor::BuildViewRow() {
   connect(pauseButton_, &QPushButton::toggled, this, &LineMonitor::PauseToggled);
   connect(clearButton_, &QPushButton::clicked, this, &LineMonitor::Clear);
   connect(captureButton_, &QPushButton::toggled, this, &LineMonitor::CaptureToggled);
-
-  auto* row = new QWidget;
-  auto* layout = new QHBoxLayout(row);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(timeStamps_);
-  layout->addStretch(1);
-  layout->addWidget(captureButton_);
-  layout->addWidget(pauseButton_);
-  layout->addWidget(clearButton_);
-  return row;
+  return NewRow({timeStamps_, nullptr, captureButton_, pauseButton_, clearButton_});
 }
 
 QWidget* LineMonitor::BuildSendRow() {
@@ -314,17 +308,7 @@ QWidget* LineMonitor::BuildSendRow() {
   connect(sendFileButton_, &QPushButton::clicked, this, &LineMonitor::SendFileClicked);
   // Typed hex bytes go out exactly as typed.
   connect(hexSend_, &QCheckBox::toggled, lineEnding_, &QWidget::setDisabled);
-
-  auto* row = new QWidget;
-  auto* layout = new QHBoxLayout(row);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(sendEdit_, 1);
-  layout->addWidget(hexSend_);
-  layout->addWidget(lineEnding_);
-  layout->addWidget(sendButton_);
-  layout->addWidget(sendFileButton_);
-  layout->addWidget(sendProgress_);
-  return row;
+  return NewRow({sendEdit_, hexSend_, lineEnding_, sendButton_, sendFileButton_, sendProgress_});
 }
 
 void LineMonitor::AddLamp(QWidget* row, TSignal signal, const QString& text, int delay) {
@@ -486,10 +470,7 @@ void LineMonitor::StopCapture() {
   ShowCapturing();
 }
 
-void LineMonitor::ShowCapturing() {
-  const QSignalBlocker quiet(captureButton_);
-  captureButton_->setChecked(capture_.isOpen());
-}
+void LineMonitor::ShowCapturing() { SetQuietly(captureButton_, capture_.isOpen()); }
 
 void LineMonitor::CaptureToggled(bool on) {
   if (!on) {
@@ -595,12 +576,12 @@ void LineMonitor::ShowState() {
 }
 
 void LineMonitor::ShowOpenedOrClosed() {
-  // An open port starts with DTR and RTS raised and no break.
+  // An open port starts with DTR and RTS raised unless its flow control
+  // holds them low, and with no break.
   const bool open = port_->Active();
-  for (QPushButton* toggle : {dtrButton_, rtsButton_, breakButton_}) {
-    const QSignalBlocker quiet(toggle);
-    toggle->setChecked(open && toggle != breakButton_);
-  }
+  SetQuietly(dtrButton_, open && port_->FlowControl()->DTR() != dcDisable);
+  SetQuietly(rtsButton_, open && port_->FlowControl()->RTS() != rcDisable);
+  SetQuietly(breakButton_, false);
   ShowState();
 }
 

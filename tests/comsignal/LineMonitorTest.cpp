@@ -51,11 +51,11 @@ void OpenOn(LineMonitor& window, const Pty& pty) {
   ASSERT_TRUE(window.Port()->Active()) << window.StatusLine()->text().toStdString();
 }
 
-// The received view's text once it equals 'expected' (or after a generous
+// The text 'view' shows once it equals 'expected' (or after a generous
 // wait, whatever it shows then).
-QString ShownWhenEqual(const LineMonitor& window, const QString& expected) {
-  WaitUntil([&] { return window.ReceivedView()->toPlainText() == expected; });
-  return window.ReceivedView()->toPlainText();
+QString ShownWhenEqual(const QPlainTextEdit* view, const QString& expected) {
+  WaitUntil([&] { return view->toPlainText() == expected; });
+  return view->toPlainText();
 }
 
 // The last complete line the received view shows.
@@ -109,12 +109,6 @@ std::string ReceiveWhileRunning(const Pty& pty, size_t count) {
     return bytes.size() >= count;
   });
   return bytes;
-}
-
-// The hex view's text once it equals 'expected' (or after a generous wait).
-QString HexShownWhenEqual(const LineMonitor& window, const QString& expected) {
-  WaitUntil([&] { return window.HexView()->toPlainText() == expected; });
-  return window.HexView()->toPlainText();
 }
 
 TEST(LineMonitorTest, ShowsReceivedTextSendsLinesAndLightsTheLamps) {
@@ -223,7 +217,7 @@ TEST(LineMonitorTest, ReceivedTextShowsAsSentHoweverTheReadsSplitIt) {
         ASSERT_TRUE(window.Port()->Active());
       }
       pty.Send(step.bytes);
-      EXPECT_EQ(ShownWhenEqual(window, step.shows).toStdString(), step.shows.toStdString());
+      EXPECT_EQ(ShownWhenEqual(window.ReceivedView(), step.shows).toStdString(), step.shows.toStdString());
     }
   }
 }
@@ -342,7 +336,7 @@ TEST(LineMonitorTest, TheHexViewTypedHexBytesAndEveryLineEnding) {
   LineMonitor window;
   ASSERT_NO_FATAL_FAILURE(OpenOn(window, pty));
   pty.Send("OK\r\n");
-  EXPECT_EQ(HexShownWhenEqual(window, "4F 4B 0D 0A").toStdString(), "4F 4B 0D 0A");
+  EXPECT_EQ(ShownWhenEqual(window.HexView(), "4F 4B 0D 0A").toStdString(), "4F 4B 0D 0A");
   EXPECT_EQ(window.ReceivedView()->toPlainText(), "OK\n");
 
   EXPECT_EQ(window.LineEndingBox()->currentText(), "CR LF");  // as before
@@ -385,7 +379,7 @@ TEST(LineMonitorTest, TimeStampsPauseAndClear) {
   ASSERT_NO_FATAL_FAILURE(OpenOn(window, pty));
   EXPECT_FALSE(window.TimeStampsBox()->isChecked());
   pty.Send("plain\n");
-  EXPECT_EQ(ShownWhenEqual(window, "plain\n").toStdString(), "plain\n");
+  EXPECT_EQ(ShownWhenEqual(window.ReceivedView(), "plain\n").toStdString(), "plain\n");
 
   QTest::mouseClick(window.TimeStampsBox(), Qt::LeftButton);
   ASSERT_TRUE(window.TimeStampsBox()->isChecked());
@@ -503,7 +497,7 @@ TEST(LineMonitorTest, CapturesWhatArrivesAndSendsAFileWithProgress) {
   EXPECT_TRUE(window.CaptureButton()->isChecked());
   const std::string arriving("text\r\n\x00\xff\x80 more", 14);
   pty.Send(arriving.substr(0, 7));
-  EXPECT_EQ(HexShownWhenEqual(window, "74 65 78 74 0D 0A 00").toStdString(), "74 65 78 74 0D 0A 00");
+  EXPECT_EQ(ShownWhenEqual(window.HexView(), "74 65 78 74 0D 0A 00").toStdString(), "74 65 78 74 0D 0A 00");
   window.PauseButton()->setChecked(true);
   pty.Send(arriving.substr(7));
   EXPECT_TRUE(WaitUntil([&] { return QFileInfo(capturePath).size() == static_cast<qint64>(arriving.size()); }));

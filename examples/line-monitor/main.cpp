@@ -1,4 +1,4 @@
-// line-monitor [port]: a serial line monitor on the serial port component
+// comport-monitor [port]: a serial monitor on the serial port component
 // and its signal indicators. A port given on the command line is opened at
 // once.
 #include <QApplication>

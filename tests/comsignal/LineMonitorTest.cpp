@@ -3,10 +3,20 @@
 // lamp, a typed line goes out and lights the TX lamp, failures show in the
 // status line. Received text shows as sent however the reads split it,
 // the history is bounded, the view stays where the user scrolled it, and
-// every lamp's label can be read on both of its colours.
+// every lamp's label can be read on both of its colours. The monitor's
+// tools as its user reaches for them: the hex view and typed hex bytes,
+// line endings, time stamps, pause and clear, the line settings and a
+// quick rate change, DTR, RTS and break, the port list following devices,
+// capture to a file and sending a file.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -14,11 +24,21 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "HexBytes.h"
 #include "LineMonitor.h"
+#include "LineStamps.h"
+#include "support/FakeTree.h"
 #include "tests/comsignal/ComsignalSupport.h"
 
 namespace comsignaltest {
@@ -31,11 +51,11 @@ void OpenOn(LineMonitor& window, const Pty& pty) {
   ASSERT_TRUE(window.Port()->Active()) << window.StatusLine()->text().toStdString();
 }
 
-// The received view's text once it equals 'expected' (or after a generous
+// The text 'view' shows once it equals 'expected' (or after a generous
 // wait, whatever it shows then).
-QString ShownWhenEqual(const LineMonitor& window, const QString& expected) {
-  WaitUntil([&] { return window.ReceivedView()->toPlainText() == expected; });
-  return window.ReceivedView()->toPlainText();
+QString ShownWhenEqual(const QPlainTextEdit* view, const QString& expected) {
+  WaitUntil([&] { return view->toPlainText() == expected; });
+  return view->toPlainText();
 }
 
 // The last complete line the received view shows.
@@ -72,6 +92,23 @@ double ContrastRatio(const QColor& a, const QColor& b) {
   const double la = luminance(a);
   const double lb = luminance(b);
   return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// What the far end of 'pty' receives, up to 'count' bytes, read while the
+// window's event loop runs (a file goes out from it a chunk at a time).
+std::string ReceiveWhileRunning(const Pty& pty, size_t count) {
+  std::string bytes;
+  WaitUntil([&] {
+    char chunk[4096];
+    pollfd ready{pty.Master(), POLLIN, 0};
+    while (bytes.size() < count && ::poll(&ready, 1, 0) > 0) {
+      const ssize_t n = ::read(pty.Master(), chunk, std::min(sizeof chunk, count - bytes.size()));
+      if (n <= 0) break;
+      bytes.append(chunk, static_cast<size_t>(n));
+    }
+    return bytes.size() >= count;
+  });
+  return bytes;
 }
 
 TEST(LineMonitorTest, ShowsReceivedTextSendsLinesAndLightsTheLamps) {
@@ -180,7 +217,7 @@ TEST(LineMonitorTest, ReceivedTextShowsAsSentHoweverTheReadsSplitIt) {
         ASSERT_TRUE(window.Port()->Active());
       }
       pty.Send(step.bytes);
-      EXPECT_EQ(ShownWhenEqual(window, step.shows).toStdString(), step.shows.toStdString());
+      EXPECT_EQ(ShownWhenEqual(window.ReceivedView(), step.shows).toStdString(), step.shows.toStdString());
     }
   }
 }
@@ -226,7 +263,7 @@ TEST(LineMonitorTest, TheViewStaysWhereTheUserScrolledItAndTheHistoryIsBounded) 
 // off colour) has the contrast body text needs.
 TEST(LineMonitorTest, EveryLampsLabelCanBeReadOnBothOfItsColours) {
   LineMonitor window;
-  for (const TSignal signal : {siRxChar, siTxChar, siCTS, siDSR, siRLSD, siLineError}) {
+  for (const TSignal signal : {siRxChar, siTxChar, siCTS, siDSR, siRLSD, siRing, siLineError}) {
     TComSignal* indicator = window.Indicator(signal);
     const QLabel* lamp = window.Lamp(signal);
     for (const TColor color : {indicator->ColorOff(), indicator->ColorOn()}) {
@@ -239,6 +276,274 @@ TEST(LineMonitorTest, EveryLampsLabelCanBeReadOnBothOfItsColours) {
           << background.name().toStdString();
     }
   }
+}
+
+// Received bytes as hex rows of sixteen however the reads split them, and
+// typed hex in the forms people type it; anything else is refused whole.
+TEST(LineMonitorHexTest, RowsOfSixteenAndTypedHexBytes) {
+  QByteArray bytes;
+  for (int i = 0; i < 20; ++i) bytes += static_cast<char>(i * 13);
+  const QString expected = QStringLiteral(
+      "00 0D 1A 27 34 41 4E 5B 68 75 82 8F 9C A9 B6 C3\nD0 DD EA F7");
+  for (const qsizetype split : {0, 1, 15, 16, 17, 19}) {
+    HexRows rows;
+    QString shown = rows.Take(bytes.first(split));
+    shown += rows.Take(bytes.sliced(split));
+    EXPECT_EQ(shown.toStdString(), expected.toStdString()) << "split at " << split;
+  }
+  HexRows rows;
+  rows.Take("ab");
+  rows.Reset();
+  EXPECT_EQ(rows.Take("\n"), "0A");
+
+  const struct {
+    const char* typed;
+    std::optional<QByteArray> bytes;
+  } cases[] = {
+      {"48 65 6c", QByteArray("He\x6c")},
+      {"48656C", QByteArray("Hel")},
+      {"0x48, 0X65,0d", QByteArray("He\r")},
+      {" 00 ff ", QByteArray("\x00\xff", 2)},
+      {"", QByteArray()},
+      {"4", std::nullopt},
+      {"48 6", std::nullopt},
+      {"48 zz", std::nullopt},
+      {"0x", std::nullopt},
+      {"48-65", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseHexBytes(QString::fromLatin1(c.typed)), c.bytes) << c.typed;
+}
+
+// A stamp goes before each line that begins, also when a line's text comes
+// in pieces at different times, and never after the last line end.
+TEST(LineMonitorLineStampsTest, EachLineGetsTheTimeItBegan) {
+  const QTime first(9, 5, 7, 12);
+  const QTime second(9, 5, 8, 500);
+  LineStamps stamps;
+  EXPECT_EQ(stamps.Stamp("one\ntw", first), "[09:05:07.012] one\n[09:05:07.012] tw");
+  EXPECT_EQ(stamps.Stamp("o\n", second), "o\n");
+  EXPECT_EQ(stamps.Stamp("\nthree", second), "[09:05:08.500] \n[09:05:08.500] three");
+  stamps.Reset();
+  EXPECT_EQ(stamps.Stamp("x", first), "[09:05:07.012] x");
+  EXPECT_EQ(stamps.Stamp("", first), "");
+}
+
+// Received bytes show in the hex view beside the text; a typed line goes
+// out with each line ending; typed hex goes out as typed, and hex that is
+// not hex is reported and stays in the field.
+TEST(LineMonitorTest, TheHexViewTypedHexBytesAndEveryLineEnding) {
+  Pty pty;
+  LineMonitor window;
+  ASSERT_NO_FATAL_FAILURE(OpenOn(window, pty));
+  pty.Send("OK\r\n");
+  EXPECT_EQ(ShownWhenEqual(window.HexView(), "4F 4B 0D 0A").toStdString(), "4F 4B 0D 0A");
+  EXPECT_EQ(window.ReceivedView()->toPlainText(), "OK\n");
+
+  EXPECT_EQ(window.LineEndingBox()->currentText(), "CR LF");  // as before
+  const struct {
+    const char* ending;
+    std::string sent;
+  } endings[] = {{"no line ending", "AT"}, {"CR", "AT\r"}, {"LF", "AT\n"}, {"CR LF", "AT\r\n"}};
+  for (const auto& e : endings) {
+    window.LineEndingBox()->setCurrentText(e.ending);
+    ASSERT_EQ(window.LineEndingBox()->currentText(), e.ending);
+    QTest::keyClicks(window.SendEdit(), "AT");
+    QTest::keyClick(window.SendEdit(), Qt::Key_Return);
+    EXPECT_EQ(pty.Receive(e.sent.size()), e.sent) << e.ending;
+  }
+
+  window.HexSendBox()->setChecked(true);
+  EXPECT_FALSE(window.LineEndingBox()->isEnabled());
+  QTest::keyClicks(window.SendEdit(), "00 ff 0d");
+  QTest::keyClick(window.SendEdit(), Qt::Key_Return);
+  EXPECT_EQ(pty.Receive(3), std::string("\x00\xff\r", 3));
+  EXPECT_TRUE(window.SendEdit()->text().isEmpty());
+
+  QTest::keyClicks(window.SendEdit(), "4g");
+  QTest::keyClick(window.SendEdit(), Qt::Key_Return);
+  EXPECT_EQ(window.StatusLine()->text(), "Not hexadecimal bytes: 4g");
+  EXPECT_EQ(window.SendEdit()->text(), "4g");
+  window.SendEdit()->setText("21");
+  window.SendLine();
+  EXPECT_EQ(pty.Receive(1), "!");  // nothing of the refused text went before it
+}
+
+// Time stamps are off until ticked, then begin each line; a paused view
+// shows nothing new until resumed, then all that came; clear empties both
+// views and the next line starts afresh.
+TEST(LineMonitorTest, TimeStampsPauseAndClear) {
+  Pty pty;
+  LineMonitor window;
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  ASSERT_NO_FATAL_FAILURE(OpenOn(window, pty));
+  EXPECT_FALSE(window.TimeStampsBox()->isChecked());
+  pty.Send("plain\n");
+  EXPECT_EQ(ShownWhenEqual(window.ReceivedView(), "plain\n").toStdString(), "plain\n");
+
+  QTest::mouseClick(window.TimeStampsBox(), Qt::LeftButton);
+  ASSERT_TRUE(window.TimeStampsBox()->isChecked());
+  pty.Send("stamped\nand");
+  const QRegularExpression stamped(
+      QStringLiteral("^plain\n\\[\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d\\] stamped\n\\[\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d\\] and$"));
+  EXPECT_TRUE(WaitUntil([&] { return stamped.match(window.ReceivedView()->toPlainText()).hasMatch(); }))
+      << window.ReceivedView()->toPlainText().toStdString();
+  window.TimeStampsBox()->setChecked(false);
+
+  QTest::mouseClick(window.ClearButton(), Qt::LeftButton);
+  EXPECT_TRUE(window.ReceivedView()->toPlainText().isEmpty());
+  EXPECT_TRUE(window.HexView()->toPlainText().isEmpty());
+
+  QTest::mouseClick(window.PauseButton(), Qt::LeftButton);
+  ASSERT_TRUE(window.PauseButton()->isChecked());
+  pty.Send("held\n");
+  ASSERT_TRUE(WaitUntil([&] { return window.StatusLine()->text() == "Paused; 5 byte(s) held."; }))
+      << window.StatusLine()->text().toStdString();
+  EXPECT_TRUE(window.ReceivedView()->toPlainText().isEmpty());
+  EXPECT_TRUE(window.HexView()->toPlainText().isEmpty());
+  QTest::mouseClick(window.PauseButton(), Qt::LeftButton);
+  EXPECT_EQ(window.ReceivedView()->toPlainText(), "held\n");
+  EXPECT_EQ(window.HexView()->toPlainText(), "68 65 6C 64 0A");
+}
+
+// The line settings show and follow a quick rate change, which reaches
+// the open device. DTR and RTS, which a pseudo-terminal does not have,
+// report that in the status line and stay as they were; none of the
+// toggles can be used on a closed port.
+TEST(LineMonitorTest, LineSettingsAQuickRateChangeAndTheModemLineToggles) {
+  Pty pty;
+  LineMonitor window;
+  EXPECT_EQ(window.SettingsLine()->text(), "115200 8N1");
+  for (const QPushButton* toggle : {window.DtrButton(), window.RtsButton(), window.BreakButton()})
+    EXPECT_FALSE(toggle->isEnabled()) << toggle->text().toStdString();
+  ASSERT_NO_FATAL_FAILURE(OpenOn(window, pty));
+  EXPECT_EQ(window.RateBox()->currentText(), "115200");
+
+  window.RateBox()->setCurrentText("9600");
+  QTest::keyClick(window.RateBox(), Qt::Key_Return);
+  EXPECT_EQ(window.SettingsLine()->text(), "9600 8N1");
+  termios line{};
+  ASSERT_EQ(::tcgetattr(pty.Slave(), &line), 0);
+  EXPECT_EQ(::cfgetospeed(&line), static_cast<speed_t>(B9600));
+
+  for (QPushButton* toggle : {window.DtrButton(), window.RtsButton()}) {
+    SCOPED_TRACE(toggle->text().toStdString());
+    ASSERT_TRUE(toggle->isEnabled());
+    const bool before = toggle->isChecked();
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    EXPECT_EQ(toggle->isChecked(), before);
+    EXPECT_TRUE(window.StatusLine()->text().startsWith("Cannot change " + toggle->text() + ": "))
+        << window.StatusLine()->text().toStdString();
+  }
+  // Break on and off again: set and cleared, or reported, never a crash.
+  QTest::mouseClick(window.BreakButton(), Qt::LeftButton);
+  QTest::mouseClick(window.BreakButton(), Qt::LeftButton);
+  EXPECT_FALSE(window.BreakButton()->isChecked());
+  EXPECT_TRUE(window.Port()->Active());
+}
+
+// The list follows ports plugged in and removed; the open port keeps its
+// entry when the system lists it no more, and nothing listed is chosen
+// for a user who only clicks Open.
+TEST(LineMonitorTest, ThePortListFollowsDevicesKeepsTheOpenPortAndPreselectsNothing) {
+  FakeTree tree;
+  tree.Uart("ttyS3", 4);
+  tree.Node(tree.dev() / "ttyS3", S_IFCHR);
+  Pty pty;
+  LineMonitor window;
+  window.Port()->SetDeviceRoots(QString::fromStdString(tree.Sys()), QString::fromStdString(tree.Dev()));
+  window.RefreshPorts();
+  const auto listed = [&] {
+    QStringList paths;
+    for (int i = 0; i < window.PortBox()->count(); ++i) paths += window.PortBox()->itemData(i).toString();
+    return paths;
+  };
+  ASSERT_EQ(listed(), QStringList{"ttyS3"});
+  EXPECT_TRUE(window.PortBox()->currentText().isEmpty());
+  QTest::mouseClick(window.OpenButton(), Qt::LeftButton);
+  EXPECT_FALSE(window.Port()->Active());
+  EXPECT_EQ(window.StatusLine()->text(), "Choose a port or type its path.");
+
+  using Message = TCustomComPort::TDeviceChangeMessage;
+  tree.UsbSerial("ttyUSB0", "1-2", "ftdi_sio", "Adapter");
+  tree.Node(tree.dev() / "ttyUSB0", S_IFCHR);
+  window.Port()->WindowHook({Message::DeviceArrival, Message::PortType, "ttyUSB0"});
+  EXPECT_EQ(listed(), (QStringList{"ttyS3", "ttyUSB0"}));
+  EXPECT_EQ(window.StatusLine()->text(), "ttyUSB0 plugged in.");
+  EXPECT_TRUE(window.PortBox()->currentText().isEmpty());
+
+  ASSERT_NO_FATAL_FAILURE(OpenOn(window, pty));
+  std::filesystem::remove_all(tree.sys() / "class" / "tty" / "ttyUSB0");
+  std::filesystem::remove(tree.dev() / "ttyUSB0");
+  window.Port()->WindowHook({Message::DeviceRemoveComplete, Message::PortType, "ttyUSB0"});
+  EXPECT_EQ(listed(), (QStringList{"ttyS3", pty.QPath()}));
+  EXPECT_EQ(window.StatusLine()->text(), "ttyUSB0 removed.");
+  EXPECT_EQ(window.PortBox()->currentText(), pty.QPath());
+  EXPECT_TRUE(window.Port()->Active());
+}
+
+// What arrives goes to the capture file byte for byte, also while the view
+// is paused; a file is sent whole, the progress bar showing it, and the
+// window answers all the while.
+TEST(LineMonitorTest, CapturesWhatArrivesAndSendsAFileWithProgress) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  Pty pty;
+  LineMonitor window;
+  ASSERT_NO_FATAL_FAILURE(OpenOn(window, pty));
+
+  const QString capturePath = folder.filePath("capture.bin");
+  ASSERT_TRUE(window.StartCapture(capturePath));
+  EXPECT_TRUE(window.CaptureButton()->isChecked());
+  const std::string arriving("text\r\n\x00\xff\x80 more", 14);
+  pty.Send(arriving.substr(0, 7));
+  EXPECT_EQ(ShownWhenEqual(window.HexView(), "74 65 78 74 0D 0A 00").toStdString(), "74 65 78 74 0D 0A 00");
+  window.PauseButton()->setChecked(true);
+  pty.Send(arriving.substr(7));
+  EXPECT_TRUE(WaitUntil([&] { return QFileInfo(capturePath).size() == static_cast<qint64>(arriving.size()); }));
+  window.StopCapture();
+  EXPECT_FALSE(window.CaptureButton()->isChecked());
+  QFile captured(capturePath);
+  ASSERT_TRUE(captured.open(QIODevice::ReadOnly));
+  EXPECT_EQ(captured.readAll().toStdString(), arriving);
+
+  // Many chunks of every byte value.
+  QByteArray content;
+  for (int i = 0; i < 40 * FileSender::kChunkBytes + 7; ++i) content += static_cast<char>(i * 7 % 256);
+  const QString sendPath = folder.filePath("send.bin");
+  QFile file(sendPath);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(content);
+  file.close();
+  std::vector<int> progress;
+  QObject::connect(window.SendProgress(), &QProgressBar::valueChanged, [&](int value) { progress.push_back(value); });
+  ASSERT_TRUE(window.SendFile(sendPath));
+  EXPECT_TRUE(window.SendProgress()->isVisibleTo(&window));
+  EXPECT_EQ(window.SendFileButton()->text(), "Cancel");
+  EXPECT_EQ(ReceiveWhileRunning(pty, static_cast<size_t>(content.size())), content.toStdString());
+  EXPECT_TRUE(WaitUntil([&] { return window.StatusLine()->text() == "File sent."; }))
+      << window.StatusLine()->text().toStdString();
+  EXPECT_EQ(window.SendFileButton()->text(), "Send file...");
+  ASSERT_FALSE(progress.empty());
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+  EXPECT_GT(progress.size(), 2u);  // the bar moved between the chunks
+  EXPECT_EQ(progress.back(), 1000);
+
+  EXPECT_FALSE(window.SendFile(folder.filePath("missing.bin")));
+  EXPECT_TRUE(window.StatusLine()->text().startsWith("Cannot send ")) << window.StatusLine()->text().toStdString();
+
+  // Closing the port while a file is under way (the far end reads nothing,
+  // so writes wait in the full line) stops the sending.
+  file.open(QIODevice::WriteOnly | QIODevice::Append);
+  for (int i = 0; i < 64; ++i) file.write(content);
+  file.close();
+  ASSERT_TRUE(window.SendFile(sendPath));
+  ASSERT_TRUE(WaitUntil([&] { return window.SendProgress()->value() > 0; }));
+  QTest::mouseClick(window.OpenButton(), Qt::LeftButton);
+  EXPECT_FALSE(window.Port()->Active());
+  EXPECT_EQ(window.SendFileButton()->text(), "Send file...");
+  EXPECT_LT(window.SendProgress()->value(), 1000);
+  EXPECT_FALSE(window.SendProgress()->isVisibleTo(&window));
 }
 
 }  // namespace

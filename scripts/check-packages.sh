@@ -43,8 +43,17 @@ trap cleanup EXIT
 apt-get install -y -qq "${debs[@]}" >/dev/null
 files=$(dpkg -L "${packages[@]}" | while read -r f; do [ -d "$f" ] || echo "$f"; done)
 
+# What each package must put in place.
+for f in /usr/bin/ql75n-levels /usr/share/applications/ql75n-levels.desktop /usr/bin/comport-monitor \
+  /usr/lib/cmake/ComPort/ComPortConfig.cmake /usr/include/comport/comport/Comport.h; do
+  [ -e "$f" ] || { echo "error: $f is not installed" >&2; exit 1; }
+done
+if [ -e "$root/build/default/docs/api/html/index.html" ] && [ ! -e /usr/share/doc/libcomport-dev/html/index.html ]; then
+  echo "error: the API reference is not installed" >&2
+  exit 1
+fi
+
 # The installed tool against the simulator, headless.
-[ -x /usr/bin/ql75n-levels ] || { echo "error: /usr/bin/ql75n-levels is not installed" >&2; exit 1; }
 cmake --build --preset default --target gateway-sim >/dev/null
 xvfb-run --auto-servernum --server-args="-screen 0 1280x800x24 -nolisten tcp" \
   scripts/run.sh --capture /usr/bin/ql75n-levels "$root/build/default/tools/gateway-sim/gateway-sim"

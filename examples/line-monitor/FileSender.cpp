@@ -1,15 +1,17 @@
 #include "FileSender.h"
 
-FileSender::FileSender(TCustomComPort* port, QObject* parent) : QObject(parent), port_(port) {
-  // A short interval: a chunk goes out as soon as the last one has
-  // completed, without the timer spinning while the line is busy.
-  timer_.setInterval(2);
-  connect(&timer_, &QTimer::timeout, this, &FileSender::SendNext);
-}
+#include <QFileInfo>
+
+FileSender::FileSender(TCustomComPort* port, QObject* parent) : QObject(parent), port_(port) {}
 
 bool FileSender::Start(const QString& path, QString& error) {
   if (Sending()) {
     error = tr("a file is being sent");
+    return false;
+  }
+  // Only a regular file: reading a FIFO or a device would block the window.
+  if (!QFileInfo(path).isFile()) {
+    error = QFileInfo::exists(path) ? tr("not a regular file") : tr("no such file");
     return false;
   }
   file_.setFileName(path);
@@ -18,8 +20,16 @@ bool FileSender::Start(const QString& path, QString& error) {
     return false;
   }
   sent_ = 0;
-  timer_.start();
+  savedTxEmpty_ = port_->OnTxEmpty();
+  try {
+    port_->SetOnTxEmpty(TNotifyEvent::Bind([this](TObject*) { SendNext(); }, this));
+  } catch (const std::exception& failure) {
+    file_.close();
+    error = QString::fromLocal8Bit(failure.what());
+    return false;
+  }
   emit Progress(0, file_.size());
+  SendNext();
   return true;
 }
 
@@ -29,6 +39,7 @@ void FileSender::Cancel() {
 
 void FileSender::SendNext() {
   try {
+    // Another write still under way: its end brings the next event.
     if (port_->WritePending()) return;
     if (file_.atEnd()) {
       Finish(QString());
@@ -48,7 +59,13 @@ void FileSender::SendNext() {
 }
 
 void FileSender::Finish(const QString& error) {
-  timer_.stop();
   file_.close();
+  try {
+    port_->SetOnTxEmpty(savedTxEmpty_);
+  } catch (const std::exception&) {
+    // The handler is back; only the event mask of a port that failed meanwhile
+    // could not follow, which its next open sets again.
+  }
+  savedTxEmpty_ = nullptr;
   emit Finished(error);
 }

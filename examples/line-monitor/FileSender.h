@@ -1,12 +1,13 @@
 // Sends a file through an open port without blocking the window: a chunk
-// at a time from the event loop, each a write that does not wait, the
-// next one issued once the last has completed.
+// at a time, each a write that does not wait, the next one issued when the
+// port reports its output empty (OnTxEmpty), so nothing runs while the line
+// is busy. The port's own OnTxEmpty handler is put back when the sending
+// ends.
 #pragma once
 
 #include <QFile>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 #include "comport/Comport.h"
 
@@ -23,7 +24,7 @@ class FileSender : public QObject {
   bool Start(const QString& path, QString& error);
   // Stops sending; what was written stays written. Finished follows.
   void Cancel();
-  bool Sending() const { return timer_.isActive(); }
+  bool Sending() const { return file_.isOpen(); }
 
  signals:
   // 'sent' of 'total' bytes have been handed to the port.
@@ -37,6 +38,6 @@ class FileSender : public QObject {
 
   TCustomComPort* const port_;
   QFile file_;
-  QTimer timer_;
+  TNotifyEvent savedTxEmpty_;  // the port's handler while a file is sent
   qint64 sent_ = 0;
 };

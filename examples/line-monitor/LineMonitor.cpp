@@ -457,8 +457,12 @@ void LineMonitor::ChangeRate(const QString& text) {
 bool LineMonitor::StartCapture(const QString& path) {
   StopCapture();
   capture_.setFileName(path);
-  const bool started = capture_.open(QIODevice::WriteOnly | QIODevice::Truncate);
-  ShowStatus(started ? tr("Capturing to %1.").arg(path) : tr("Cannot capture to %1: %2").arg(path, capture_.errorString()));
+  // A new or regular file only: opening a FIFO nobody reads would block.
+  const QFileInfo target(path);
+  const bool regular = !target.exists() || target.isFile();
+  const bool started = regular && capture_.open(QIODevice::WriteOnly | QIODevice::Truncate);
+  const QString reason = regular ? capture_.errorString() : tr("not a regular file");
+  ShowStatus(started ? tr("Capturing to %1.").arg(path) : tr("Cannot capture to %1: %2").arg(path, reason));
   ShowCapturing();
   return started;
 }

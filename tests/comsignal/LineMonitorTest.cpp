@@ -8,6 +8,7 @@
 // line endings, time stamps, pause and clear, the line settings and a
 // quick rate change, DTR, RTS and break, the port list following devices,
 // capture to a file and sending a file.
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -531,6 +532,14 @@ TEST(LineMonitorTest, CapturesWhatArrivesAndSendsAFileWithProgress) {
 
   EXPECT_FALSE(window.SendFile(folder.filePath("missing.bin")));
   EXPECT_TRUE(window.StatusLine()->text().startsWith("Cannot send ")) << window.StatusLine()->text().toStdString();
+
+  // A FIFO is neither read for sending nor opened for capturing: either
+  // would block the window until another program opened its other end.
+  const QString fifo = folder.filePath("fifo");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  EXPECT_FALSE(window.SendFile(fifo));
+  EXPECT_FALSE(window.StartCapture(fifo));
+  EXPECT_TRUE(window.StatusLine()->text().endsWith("not a regular file")) << window.StatusLine()->text().toStdString();
 
   // Closing the port while a file is under way (the far end reads nothing,
   // so writes wait in the full line) stops the sending.

@@ -11,7 +11,6 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <algorithm>
-#include <cerrno>
 
 #include "app/PortDiscovery.h"
 #include "app/Texts.h"
@@ -50,10 +49,20 @@ constexpr int kReadChunk = 256;
 // How much an open failure tells the user, for keeping the most telling one;
 // any failure tells more than none (code 0).
 int OpenFailureWeight(int code) {
-  if (code == EACCES || code == EPERM) return 3;
-  if (code == EBUSY) return 2;
-  if (code == ENOENT || code == ENODEV || code == ENXIO) return 1;
-  return code == 0 ? -1 : 0;
+  // Names come from the port list, so a missing device counts as gone.
+  switch (platform::OpenFailureKindOf(code, true)) {
+    case platform::OpenFailureKind::PermissionDenied:
+      return 3;
+    case platform::OpenFailureKind::InUse:
+      return 2;
+    case platform::OpenFailureKind::Gone:
+      return 1;
+    case platform::OpenFailureKind::Other:
+      return 0;
+    case platform::OpenFailureKind::None:
+      break;
+  }
+  return -1;
 }
 
 }  // namespace

@@ -9,11 +9,7 @@
 
 namespace platform {
 
-namespace {
-
-namespace fs = std::filesystem;
-
-OpenFailureKind KindOf(int errorCode, bool listed) {
+OpenFailureKind OpenFailureKindOf(int errorCode, bool listed) {
   switch (errorCode) {
     case 0:
       return OpenFailureKind::None;
@@ -30,6 +26,10 @@ OpenFailureKind KindOf(int errorCode, bool listed) {
       return OpenFailureKind::Other;
   }
 }
+
+namespace {
+
+namespace fs = std::filesystem;
 
 template <typename T>
 bool Contains(const std::vector<T>& items, const T& item) {
@@ -83,7 +83,7 @@ void DescribeHolders(OpenFailure& failure, const std::string& path, const System
 OpenFailure DescribeOpenFailure(int errorCode, const std::string& deviceName, bool listed, const SystemRoots& roots,
                                 const Identity& who) {
   OpenFailure failure;
-  failure.kind = KindOf(errorCode, listed);
+  failure.kind = OpenFailureKindOf(errorCode, listed);
   failure.errorCode = errorCode;
   if (errorCode != 0) failure.systemText = SystemErrorMessage(errorCode);
   const std::string path = devtree::DevicePath(deviceName, roots.dev);

@@ -33,6 +33,11 @@ enum class OpenFailureKind {
   Other,             ///< anything else: only the system's text says why
 };
 
+/// The kind of cause an open's @p errorCode stands for; a missing device
+/// (ENOENT, ENODEV, ENXIO) is Gone only when the name was @p listed.
+/// Raises nothing; may be called on any thread.
+OpenFailureKind OpenFailureKindOf(int errorCode, bool listed);
+
 /// A USB adapter's ids, as sysfs gives them.
 struct UsbIds {
   std::string vendor;   ///< idVendor, four hex digits

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "platform/LineCounters.h"
+#include "platform/linux/LineCounters.h"
 #include "platform/SerialDevice.h"
 
 using namespace platform;

@@ -12,8 +12,8 @@
 
 #include "PtyPair.h"
 #include "platform/LastError.h"
-#include "platform/LinuxSerialDevice.h"
-#include "platform/Termios2.h"
+#include "platform/linux/LinuxSerialDevice.h"
+#include "platform/linux/Termios2.h"
 
 uint32_t KernelOutputSpeed(int fd);
 uint32_t KernelInputSpeed(int fd);

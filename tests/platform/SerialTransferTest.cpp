@@ -17,7 +17,7 @@
 
 #include "PtyPair.h"
 #include "platform/LastError.h"
-#include "platform/LinuxSerialDevice.h"
+#include "platform/linux/LinuxSerialDevice.h"
 
 using namespace platform;
 using namespace std::chrono_literals;

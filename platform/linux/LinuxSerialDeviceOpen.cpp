@@ -14,7 +14,7 @@
 #include <cerrno>
 #include <climits>
 
-#include "platform/LinuxSerialDeviceInternal.h"
+#include "platform/linux/LinuxSerialDeviceInternal.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/LineCounters.h"
+#include "platform/linux/LineCounters.h"
 
 #include "platform/SerialDevice.h"
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "platform/LastError.h"
-#include "platform/LinuxSerialDevice.h"
+#include "platform/linux/LinuxSerialDevice.h"
 
 namespace platform {
 

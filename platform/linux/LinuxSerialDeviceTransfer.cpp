@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "platform/LinuxSerialDeviceInternal.h"
+#include "platform/linux/LinuxSerialDeviceInternal.h"
 
 namespace platform {
 

@@ -9,8 +9,8 @@
 
 #include <algorithm>
 
-#include "platform/LineCounters.h"
-#include "platform/LinuxSerialDeviceInternal.h"
+#include "platform/linux/LineCounters.h"
+#include "platform/linux/LinuxSerialDeviceInternal.h"
 
 namespace platform {
 

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/LinuxSerialDeviceInternal.h"
+#include "platform/linux/LinuxSerialDeviceInternal.h"
 
 namespace platform {
 

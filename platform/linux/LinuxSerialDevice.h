@@ -43,7 +43,7 @@
 #include <vector>
 
 #include "platform/SerialDevice.h"
-#include "platform/Termios2.h"
+#include "platform/linux/Termios2.h"
 
 namespace platform {
 

@@ -1,6 +1,6 @@
 // Only kernel headers here: <asm/termbits.h> and glibc's <termios.h> define
 // the same names differently and cannot meet in one translation unit.
-#include "platform/Termios2.h"
+#include "platform/linux/Termios2.h"
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>

@@ -1,8 +1,6 @@
 #include "framework/Thread.h"
 
 #include <semaphore.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,6 +10,8 @@
 
 #include "framework/Application.h"
 #include "framework/Guard.h"
+#include "platform/LastError.h"
+#include "platform/ThreadPriority.h"
 
 namespace {
 
@@ -256,19 +256,11 @@ TThread::~TThread() {
   }
 }
 
-int TThread::NiceValue(TThreadPriority priority, int base) {
-  int nice = base;
-  switch (priority) {
-    case tpIdle: nice = 19; break;
-    case tpLowest: nice = base + 10; break;
-    case tpLower: nice = base + 5; break;
-    case tpNormal: nice = base; break;
-    case tpHigher: nice = base - 5; break;
-    case tpHighest: nice = base - 10; break;
-    case tpTimeCritical: nice = -20; break;
-  }
-  return std::clamp(nice, -20, 19);
+namespace {
+platform::ThreadPriorityLevel LevelOf(TThreadPriority priority) {
+  return static_cast<platform::ThreadPriorityLevel>(static_cast<int>(priority) - static_cast<int>(tpIdle));
 }
+}  // namespace
 
 void TThread::Start() {
   // Started on the user-interface thread, the thread's synchronized calls
@@ -276,9 +268,7 @@ void TThread::Start() {
   if (IsUiThread()) PrepareSynchronize();
   std::lock_guard lock(mutex_);
   if (started_) return;
-  errno = 0;
-  const int base = getpriority(PRIO_PROCESS, 0);  // the calling thread's nice value
-  baseNice_ = errno == 0 ? base : 0;
+  basePriority_ = platform::CurrentThreadPriorityBase();  // the calling thread's
   try {
     thread_ = std::thread([this] { Run(); });
   } catch (const std::system_error& e) {
@@ -291,9 +281,9 @@ void TThread::Run() noexcept {
   {
     // Taking the lock also waits until Start has stored thread_.
     std::lock_guard lock(mutex_);
-    tid_ = gettid();
+    tid_ = platform::CurrentThreadId();
     // A refusal at start is ignored: the thread keeps its inherited priority.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(tid_), NiceValue(priority_, baseNice_));
+    platform::SetThreadPriorityLevel(tid_, LevelOf(priority_), basePriority_);
   }
   std::exception_ptr fatal;
   try {
@@ -330,8 +320,8 @@ TThreadPriority TThread::Priority() const {
 
 void TThread::SetPriority(TThreadPriority priority) {
   std::lock_guard lock(mutex_);
-  if (tid_ != 0 && setpriority(PRIO_PROCESS, static_cast<id_t>(tid_), NiceValue(priority, baseNice_)) != 0)
-    throw SystemError(errno);
+  if (tid_ != 0 && !platform::SetThreadPriorityLevel(tid_, LevelOf(priority), basePriority_))
+    throw EThread(platform::SystemErrorMessage(platform::GetLastError()));
   priority_ = priority;
 }
 
@@ -345,7 +335,7 @@ std::exception_ptr TThread::FatalException() const {
   return fatal_;
 }
 
-long TThread::ThreadId() const {
+long long TThread::ThreadId() const {
   std::lock_guard lock(mutex_);
   return tid_;
 }

@@ -2,14 +2,17 @@
 // free-on-terminate and Synchronize, the synchronous call onto the
 // user-interface thread.
 //
-// Priorities are per-thread nice values, relative to the nice value of the
-// thread that starts the worker ("base"), clamped to -20..19:
+// Priorities are the system's per-thread priorities (platform/ThreadPriority.h):
+// on Linux nice values relative to the nice value of the thread that starts
+// the worker ("base"), clamped to -20..19:
 //   tpIdle 19 (always the lowest), tpLowest base+10, tpLower base+5,
 //   tpNormal base, tpHigher base-5, tpHighest base-10,
-//   tpTimeCritical -20 (always the highest).
-// Raising a thread above its base needs the right to do so (CAP_SYS_NICE or
-// RLIMIT_NICE). A refusal when the thread starts is ignored; a refusal of
-// SetPriority on a running thread raises EThread with the system's message.
+//   tpTimeCritical -20 (always the highest);
+// on Windows the thread priorities of the same names.
+// Raising a thread above its base needs the right to do so (on Linux
+// CAP_SYS_NICE or RLIMIT_NICE). A refusal when the thread starts is ignored;
+// a refusal of SetPriority on a running thread raises EThread with the
+// system's message.
 #pragma once
 
 #include <QObject>
@@ -81,11 +84,8 @@ class TThread {
   void WaitFor();
   // The exception that ended Execute, if any (kept, never shown).
   std::exception_ptr FatalException() const;
-  // The kernel's id of the running thread; 0 before start and after the end.
-  long ThreadId() const;
-
-  // The nice value a priority maps to, given the base nice value.
-  static int NiceValue(TThreadPriority priority, int base);
+  // The system's id of the running thread; 0 before start and after the end.
+  long long ThreadId() const;
 
   static bool IsUiThread();
   // Makes sure that synchronized calls can reach the user-interface thread,
@@ -136,8 +136,8 @@ class TThread {
   std::thread thread_;
   bool started_ = false;
   bool finished_ = false;
-  long tid_ = 0;
-  int baseNice_ = 0;
+  long long tid_ = 0;
+  int basePriority_ = 0;  // what priorities are relative to (the starter's)
   TThreadPriority priority_ = tpNormal;
   std::exception_ptr fatal_;
 };

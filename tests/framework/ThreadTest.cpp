@@ -21,6 +21,7 @@
 #include "framework/Application.h"
 #include "framework/MessageBox.h"
 #include "framework/Thread.h"
+#include "platform/ThreadPriority.h"
 #include "tests/framework/BoxAnswerer.h"
 
 namespace {
@@ -240,10 +241,11 @@ TEST(ThreadTest, PriorityIsTheThreadsNiceValue) {
   release.set_value();
   worker.WaitFor();
 
-  EXPECT_EQ(TThread::NiceValue(tpIdle, 0), 19);
-  EXPECT_EQ(TThread::NiceValue(tpNormal, 3), 3);
-  EXPECT_EQ(TThread::NiceValue(tpHighest, -15), -20);
-  EXPECT_EQ(TThread::NiceValue(tpTimeCritical, 10), -20);
+  using platform::ThreadPriorityLevel;
+  EXPECT_EQ(platform::ThreadPriorityValue(ThreadPriorityLevel::Idle, 0), 19);
+  EXPECT_EQ(platform::ThreadPriorityValue(ThreadPriorityLevel::Normal, 3), 3);
+  EXPECT_EQ(platform::ThreadPriorityValue(ThreadPriorityLevel::Highest, -15), -20);
+  EXPECT_EQ(platform::ThreadPriorityValue(ThreadPriorityLevel::TimeCritical, 10), -20);
 }
 
 // Drops (or restores) the right to raise priorities, for the calling

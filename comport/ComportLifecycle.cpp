@@ -161,7 +161,7 @@ void TCustomComPort::CreateHandle() {
     // A NUL would cut the name short and open another device.
     const QByteArray path = QFile::encodeName(DevicePath());
     if (path.contains('\0')) {
-      platform::SetLastError(EINVAL);
+      platform::SetLastError(platform::kErrorInvalidParameter);
       Check(false);
     }
     FDeviceHandle = FDeviceFactory(path.toStdString());
@@ -169,7 +169,7 @@ void TCustomComPort::CreateHandle() {
       // No device is always a failure, also from a factory that left no
       // error code (or the "queued" one, which Check passes over).
       const int code = platform::GetLastError();
-      platform::SetLastError(code == 0 || code == platform::kErrorIoPending ? ENODEV : code);
+      platform::SetLastError(code == 0 || code == platform::kErrorIoPending ? platform::kErrorNoDevice : code);
       Check(false);
     }
 

@@ -54,7 +54,7 @@ void TCustomComPort::CheckTransfer(const void* buffer, int length) {
   if (buffer == nullptr && length > 0) {
     // The system's answer to a transfer without a buffer, for every kind of
     // transfer alike, before any handler, log entry or copy reads from it.
-    platform::SetLastError(EINVAL);
+    platform::SetLastError(platform::kErrorInvalidParameter);
     Check(false);
   }
 }
@@ -180,7 +180,7 @@ platform::COMSTAT TCustomComPort::QueueStatus() {
     Check(FDeviceHandle->ClearCommError(errors, &status));
   } else {
     // The status call of a closed port fails as a closed device does.
-    platform::SetLastError(EBADF);
+    platform::SetLastError(platform::kErrorInvalidHandle);
     Check(false);
   }
   if (errors != 0 && FOnLineError) FOnLineError(this, GetLineErrors(errors));

@@ -115,7 +115,7 @@ bool Unregister(TDeviceNotifyHandle handle) {
 
 TDeviceNotifyHandle RegisterDeviceNotification(const QString& devRoot, TDeviceNoticeHook hook, const QString& sysRoot) {
   if (!hook || !OnApplicationThread()) {
-    platform::SetLastError(EINVAL);
+    platform::SetLastError(platform::kErrorInvalidParameter);
     return 0;
   }
   // So that an unregistration on another thread can be handed over here.

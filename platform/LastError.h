@@ -1,6 +1,7 @@
 // Per-thread last error of the operating-system layer and the system's
 // message texts. Every platform call that can fail returns false and leaves
-// its errno-style code here, on the calling thread.
+// its code here, on the calling thread: an errno value on Linux, the
+// system's own error code (GetLastError) on Windows.
 #pragma once
 
 #include <string>
@@ -12,6 +13,17 @@ namespace platform {
 // errno range so it cannot be mistaken for a system code.
 inline constexpr int kErrorIoPending = 997;
 
+// The codes the component raises itself, in the system's own numbering.
+#ifdef _WIN32
+inline constexpr int kErrorInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
+inline constexpr int kErrorInvalidHandle = 6;      // ERROR_INVALID_HANDLE
+inline constexpr int kErrorNoDevice = 55;          // ERROR_DEV_NOT_EXIST
+#else
+inline constexpr int kErrorInvalidParameter = 22;  // EINVAL
+inline constexpr int kErrorInvalidHandle = 9;      // EBADF
+inline constexpr int kErrorNoDevice = 19;          // ENODEV
+#endif
+
 int GetLastError() noexcept;
 void SetLastError(int code) noexcept;
 
@@ -19,8 +31,9 @@ void SetLastError(int code) noexcept;
 // control characters ("No such file or directory").
 std::string SystemErrorMessage(int code);
 
-// True for the codes that mean the device has gone away (EIO, ENXIO,
-// ENODEV; a hang-up is reported as EIO). The component closes the port.
+// True for the codes that mean the device has gone away (on Linux EIO,
+// ENXIO, ENODEV, a hang-up being reported as EIO; on Windows the codes a
+// removed adapter's driver gives). The component closes the port.
 bool IsDeviceGone(int code) noexcept;
 
 }  // namespace platform

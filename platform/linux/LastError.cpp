@@ -5,6 +5,8 @@
 
 namespace platform {
 
+static_assert(kErrorInvalidParameter == EINVAL && kErrorInvalidHandle == EBADF && kErrorNoDevice == ENODEV);
+
 namespace {
 thread_local int t_lastError = 0;
 }

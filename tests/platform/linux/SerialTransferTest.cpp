@@ -15,7 +15,7 @@
 #include <sstream>
 #include <string>
 
-#include "PtyPair.h"
+#include "platform/PtyPair.h"
 #include "platform/LastError.h"
 #include "platform/linux/LinuxSerialDevice.h"
 

@@ -6,7 +6,7 @@
 
 #include <map>
 
-#include "PtyPair.h"
+#include "platform/PtyPair.h"
 #include "platform/DeviceLists.h"
 #include "support/FakeTree.h"
 

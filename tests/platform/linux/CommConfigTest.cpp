@@ -17,7 +17,7 @@
 #include <optional>
 #include <sstream>
 
-#include "PtyPair.h"
+#include "platform/PtyPair.h"
 #include "platform/CommConfig.h"
 #include "platform/LastError.h"
 #include "support/FakeTree.h"

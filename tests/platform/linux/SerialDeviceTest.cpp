@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "PtyPair.h"
+#include "platform/PtyPair.h"
 #include "platform/LastError.h"
 #include "platform/linux/LinuxSerialDevice.h"
 #include "platform/linux/Termios2.h"

@@ -20,12 +20,20 @@ install(TARGETS platform framework comport comsignal
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/comport)
 
 # Headers keep their folder, so "#include "comport/Comport.h"" works the same
-# in the tree and installed.
+# in the tree and installed. The platform layer's implementation headers
+# come only for the system the libraries were built for: platform/linux/ on
+# Linux, platform/windows/ on Windows.
+if(WIN32)
+  set(COMPORT_OTHER_SYSTEM linux)
+else()
+  set(COMPORT_OTHER_SYSTEM windows)
+endif()
 foreach(layer IN ITEMS platform framework comport comsignal)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${layer}/
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/comport/${layer}
     COMPONENT ${COMPORT_COMPONENT}
-    FILES_MATCHING PATTERN "*.h")
+    FILES_MATCHING PATTERN "*.h"
+    REGEX "/platform/${COMPORT_OTHER_SYSTEM}$" EXCLUDE)
 endforeach()
 
 install(EXPORT ComPortTargets

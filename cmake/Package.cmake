@@ -1,4 +1,4 @@
-# Debian packages, made by CPack from this build (scripts/package.sh):
+# Debian packages, made by CPack from the Linux build (scripts/package.sh):
 #
 #   ql75n-levels    the level tool on the PATH, its menu entry and icon
 #                   (install component Tool)
@@ -11,6 +11,12 @@
 # consumer of the static libraries builds with are named here.
 set(QL75N_PACKAGE_VERSION 1.02)  # the version the tool's window shows
 set(QL75N_PACKAGE_MAINTAINER "The QL75N level tool developers <developers@ql75n-levels.invalid>")
+
+# The Windows build makes zips instead (cmake/PackageWindows.cmake).
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/PackageWindows.cmake)
+  return()
+endif()
 
 # The serial monitor ships with the component.
 if(TARGET line-monitor)

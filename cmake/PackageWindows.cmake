@@ -1,0 +1,54 @@
+# Zips for Windows, made by CPack from the Windows build (scripts/package.sh):
+#
+#   ql75n-levels-1.02-win64.zip  the level tool and the serial monitor
+#                                comport-monitor, ready to run from the
+#                                unpacked folder: beside them Qt's libraries
+#                                and the plugins a window needs, and the
+#                                compiler's runtime libraries (install
+#                                component WindowsTool)
+#   comport-1.02-win64-dev.zip   the component's headers, static libraries
+#                                and CMake package for developers on Windows
+#                                (install component ComPortDevelopment)
+#
+# Each zip holds one folder named like the zip. Nothing else goes in: no
+# tests, no headers or libraries in the tool's zip, no import libraries
+# (the component's libraries are static).
+set(QL75N_WINDOWS_TOOL_COMPONENT WindowsTool)
+
+# The programs sit at the top of the folder, where Qt looks for its plugin
+# folders (platforms/, styles/) by default, so no qt.conf is needed.
+install(TARGETS ql75n-levels RUNTIME DESTINATION . COMPONENT ${QL75N_WINDOWS_TOOL_COMPONENT})
+if(TARGET line-monitor)
+  install(TARGETS line-monitor RUNTIME DESTINATION . COMPONENT ${QL75N_WINDOWS_TOOL_COMPONENT})
+endif()
+# What the programs and the two plugins load (their imports, checked by
+# scripts/check-windows.sh): Qt Core, Gui and Widgets and the compiler's
+# C++, GCC and POSIX threads runtimes; the rest is the system's.
+install(FILES ${QL75N_COMPILER_RUNTIME} ${QL75N_QT_RUNTIME}
+  DESTINATION . COMPONENT ${QL75N_WINDOWS_TOOL_COMPONENT})
+# The Windows platform plugin draws the windows; the style plugin gives
+# them the system's look. Both programs only show PNG pictures, which Qt
+# reads without a plugin.
+install(FILES ${QL75N_QT_PLUGINS}/platforms/qwindows.dll
+  DESTINATION platforms COMPONENT ${QL75N_WINDOWS_TOOL_COMPONENT})
+install(FILES ${QL75N_QT_PLUGINS}/styles/qwindowsvistastyle.dll
+  DESTINATION styles COMPONENT ${QL75N_WINDOWS_TOOL_COMPONENT})
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt
+  DESTINATION . COMPONENT ${QL75N_WINDOWS_TOOL_COMPONENT})
+foreach(component IN ITEMS ${QL75N_WINDOWS_TOOL_COMPONENT} ComPortDevelopment)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright
+    DESTINATION . RENAME copyright.txt COMPONENT ${component})
+endforeach()
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME ql75n-levels)
+set(CPACK_PACKAGE_VERSION ${QL75N_PACKAGE_VERSION})
+set(CPACK_PACKAGE_CONTACT ${QL75N_PACKAGE_MAINTAINER})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_COMPONENTS_ALL ${QL75N_WINDOWS_TOOL_COMPONENT} ComPortDevelopment)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_ARCHIVE_WINDOWSTOOL_FILE_NAME ql75n-levels-${QL75N_PACKAGE_VERSION}-win64)
+set(CPACK_ARCHIVE_COMPORTDEVELOPMENT_FILE_NAME comport-${QL75N_PACKAGE_VERSION}-win64-dev)
+
+include(CPack)

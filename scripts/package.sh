@@ -2,7 +2,10 @@
 # Builds the Debian packages ql75n-levels and libcomport-dev into
 # build/packages/ from the default preset's build (the API reference too,
 # where doxygen is there to make it) and checks them with lintian, which
-# must report no error.
+# must report no error. Then the Windows zips beside them, from the windows
+# preset's build: ql75n-levels-1.02-win64.zip (the tool and the serial
+# monitor, ready to run from the unpacked folder) and
+# comport-1.02-win64-dev.zip (the component for developers on Windows).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -25,3 +28,11 @@ lintian --fail-on error --suppress-tags-from-file "$root/packaging/lintian-accep
   exit 1
 }
 ls "$out"/*.deb
+
+win_build=$root/build/windows
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+(cd "$out" && cpack -G ZIP --config "$win_build/CPackConfig.cmake" -B "$out/cpack" >/dev/null)
+mv "$out"/cpack/*.zip "$out"/
+rm -rf "$out/cpack"
+ls "$out"/*.zip

@@ -54,7 +54,22 @@ install(FILES ${PROJECT_BINARY_DIR}/ComPortConfig.cmake ${PROJECT_BINARY_DIR}/Co
 # A consumer project builds against a fresh installation into a temporary
 # prefix, with this build's compiler and flags (sanitizer builds link it the
 # same way).
-if(QL75N_BUILD_TESTS)
+if(QL75N_BUILD_TESTS AND WIN32)
+  # Windows: the example built against the installed package with the
+  # build's toolchain (cmake/CheckWindowsConsumer.cmake).
+  add_test(NAME install.consumer
+    COMMAND ${CMAKE_COMMAND}
+      -DBUILD_DIR=${PROJECT_BINARY_DIR}
+      -DWORK_DIR=${PROJECT_BINARY_DIR}/install-check
+      -DEXAMPLE_DIR=${PROJECT_SOURCE_DIR}/examples/line-monitor
+      -DCOMPONENT=${COMPORT_COMPONENT}
+      -DGENERATOR=${CMAKE_GENERATOR}
+      -DTOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE}
+      -DQT_PREFIX=${QT_MINGW_PREFIX}
+      -DBUILD_TYPE=${CMAKE_BUILD_TYPE}
+      -P ${PROJECT_SOURCE_DIR}/cmake/CheckWindowsConsumer.cmake)
+  set_tests_properties(install.consumer PROPERTIES TIMEOUT 600)
+elseif(QL75N_BUILD_TESTS)
   add_test(NAME install.consumer
     COMMAND ${CMAKE_COMMAND}
       -DBUILD_DIR=${PROJECT_BINARY_DIR}

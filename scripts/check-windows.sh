@@ -108,7 +108,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-scripts/deps.sh run >/dev/null
+scripts/deps.sh windows >/dev/null
 for program in /usr/lib/wine/wine64 "$wineserver" x86_64-w64-mingw32-objdump; do
   command -v "$program" >/dev/null || fail "$program is missing (the Windows build's packages)"
 done

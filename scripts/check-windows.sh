@@ -271,8 +271,8 @@ step "the tool's window is up"
 wait_until 20 window_shown "^Note" || fail "the first prompt did not appear"
 note=$(window_id "^Note")
 # Drawn when its X window is mapped and the window's content is not blank.
-sleep_until_drawn() { wait_until 10 eval '[ "$(differing_percent "$window" "${list_line1[@]}")" -gt 0 ]'; }
-sleep_until_drawn || true
+wait_until_drawn() { wait_until 10 eval '[ "$(differing_percent "$window" "${list_line1[@]}")" -gt 0 ]'; }
+wait_until_drawn || true
 shoot e2e-start.png
 for _ in 1 2 3; do
   answer_box Note || true

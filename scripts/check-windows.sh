@@ -69,6 +69,10 @@ transmit_up_arrow=(144 405)
 
 fail() {
   echo "check-windows: error: $*" >&2
+  # What the display showed when it went wrong.
+  if [ -n "${xvfb:-}" ] && import -window root "$shots/e2e-failure.png" 2>/dev/null; then
+    echo "check-windows: screenshot $shots/e2e-failure.png" >&2
+  fi
   exit 1
 }
 step() {
@@ -86,7 +90,7 @@ wait_until() {
 }
 
 # --- what is cleaned up on every path ---------------------------------------
-work="" xvfb="" sim_pid="" tool_pid=""
+work="" xvfb="" sim_pid="" tool_pid=""  # set as each is made
 cleanup() {
   set +e
   if [ -n "$tool_pid" ] || [ -d "$prefix" ]; then
@@ -115,6 +119,8 @@ done
 [ -x "$sim" ] || { cmake --preset default >/dev/null && cmake --build --preset default --target gateway-sim; }
 
 work=$(mktemp -d /tmp/ql75n-e2e.XXXXXX)
+mkdir -p "$shots"
+rm -f "$shots"/e2e-*.png
 
 # --- the zip -----------------------------------------------------------------
 zip=${1:-}

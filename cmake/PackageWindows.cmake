@@ -51,15 +51,22 @@ foreach(component IN ITEMS ${QL75N_WINDOWS_TOOL_COMPONENT} ComPortDevelopment)
     DESTINATION . RENAME copyright.txt COMPONENT ${component})
 endforeach()
 
+# One zip per CPack run, each with its folder (a zip per install component
+# would hold no folder, or the same one in both):
+#
+#   cpack -G ZIP                             ql75n-levels-1.02-win64.zip
+#   cpack -G ZIP -D QL75N_ZIP=development    comport-1.02-win64-dev.zip
+#
+# The second is chosen in cmake/CPackWindowsZips.cmake, which CPack reads
+# after this configuration.
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME ql75n-levels)
 set(CPACK_PACKAGE_VERSION ${QL75N_PACKAGE_VERSION})
 set(CPACK_PACKAGE_CONTACT ${QL75N_PACKAGE_MAINTAINER})
 set(CPACK_STRIP_FILES ON)
-set(CPACK_COMPONENTS_ALL ${QL75N_WINDOWS_TOOL_COMPONENT} ComPortDevelopment)
-set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};${QL75N_WINDOWS_TOOL_COMPONENT};/")
+set(CPACK_PACKAGE_FILE_NAME ql75n-levels-${QL75N_PACKAGE_VERSION}-win64)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
-set(CPACK_ARCHIVE_WINDOWSTOOL_FILE_NAME ql75n-levels-${QL75N_PACKAGE_VERSION}-win64)
-set(CPACK_ARCHIVE_COMPORTDEVELOPMENT_FILE_NAME comport-${QL75N_PACKAGE_VERSION}-win64-dev)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/CPackWindowsZips.cmake)
 
 include(CPack)

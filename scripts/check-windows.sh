@@ -110,7 +110,7 @@ cleanup() {
   [ -n "$work" ] && rm -rf "$work"
 }
 trap cleanup EXIT
-trap 'exit 130' INT TERM
+trap 'exit 130' INT TERM HUP
 
 scripts/deps.sh windows >/dev/null
 for program in /usr/lib/wine/wine64 "$wineserver" x86_64-w64-mingw32-objdump; do
@@ -138,6 +138,11 @@ folder=$work/unpacked/ql75n-levels-1.02-win64
 for file in ql75n-levels.exe comport-monitor.exe platforms/qwindows.dll; do
   [ -f "$folder/$file" ] || fail "the zip has no $file"
 done
+# Nothing but the programs, the libraries and plugins they load and the
+# two texts (no tests, headers or static and import libraries).
+unexpected=$(cd "$folder" && find . -type f | sed 's|^\./||' |
+  grep -v -E '^(ql75n-levels\.exe|comport-monitor\.exe|[^/]+\.dll|platforms/qwindows\.dll|styles/qwindowsvistastyle\.dll|README\.txt|copyright\.txt)$' || true)
+[ -z "$unexpected" ] || fail "the zip holds files it should not: $unexpected"
 
 # Every import of every program and library in the folder is in the folder
 # or is a library of the system (what Wine's own Windows libraries are).

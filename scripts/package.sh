@@ -32,7 +32,9 @@ ls "$out"/*.deb
 win_build=$root/build/windows
 cmake --preset windows >/dev/null
 cmake --build --preset windows
-(cd "$out" && cpack -G ZIP --config "$win_build/CPackConfig.cmake" -B "$out/cpack" >/dev/null)
+for zip in tool development; do
+  (cd "$out" && cpack -G ZIP -D QL75N_ZIP=$zip --config "$win_build/CPackConfig.cmake" -B "$out/cpack" >/dev/null)
+done
 mv "$out"/cpack/*.zip "$out"/
 rm -rf "$out/cpack"
 ls "$out"/*.zip

@@ -235,23 +235,30 @@ shoot() {
   import -window root "$shots/$1"
   echo "check-windows: screenshot $shots/$1"
 }
-# Pixels of the main window's client area region (x y w h) that differ from
-# the list's empty area, out of all of the region's pixels, in percent.
+# How many pixels of two pictures of one size differ by more than $1.
+pixels_differing() {
+  local count
+  count=$(compare -metric AE -fuzz "$1" "$2" "$3" null: 2>&1 | grep -o -m 1 '^[0-9]*' || true)
+  echo "${count:-0}"
+}
 crop_window() { # window region output
   import -window "$1" -crop "${2}x${3}+${4}+${5}" +repage "$6" 2>/dev/null
 }
-differing_percent() { # window region... ; the list's empty band as the reference
+# Pixels of a region (x y w h) of the main window's client area that differ
+# from the list's empty area, out of all of the region's pixels, in percent.
+differing_percent() { # window x y w h
   local window=$1 x=$2 y=$3 w=$4 h=$5 ex=${list_empty[0]} ey=${list_empty[1]} count
   crop_window "$window" "$w" "$h" "$x" "$y" "$work/region.png"
   crop_window "$window" "$w" "$h" "$ex" "$ey" "$work/empty.png"
-  count=$(compare -metric AE -fuzz 10% "$work/region.png" "$work/empty.png" null: 2>&1 || true)
-  echo $((${count%%.*} * 100 / (w * h)))
+  count=$(pixels_differing 10% "$work/region.png" "$work/empty.png")
+  echo $((count * 100 / (w * h)))
 }
+# Whether a region of the main window differs from a picture of it taken before.
 region_changed() { # window x y w h reference.png
   crop_window "$1" "$4" "$5" "$2" "$3" "$work/now.png" || return 1
   local count
-  count=$(compare -metric AE -fuzz 5% "$work/now.png" "$6" null: 2>&1 || true)
-  [ "${count%%.*}" -gt 0 ] 2>/dev/null
+  count=$(pixels_differing 5% "$work/now.png" "$6")
+  [ "$count" -gt 0 ]
 }
 window_id() { # name pattern; the newest visible window
   xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -n 1

@@ -271,11 +271,12 @@ struct Overlapped {
   // never begin a wait under a mask set after it was stopped.
   const std::atomic<bool>* Abandon = nullptr;
 #ifdef _WIN32
-  // The system's own record (OVERLAPPED) of the transfer or wait, kept by
-  // the device from the call that issues it until it has ended: it lives
-  // here, so it lasts exactly as long as the caller keeps this record for
-  // the transfer, as the system requires. Zeroed with the record.
-  alignas(8) unsigned char System[32] = {};
+  // The system's own record (OVERLAPPED) of the transfer or wait, and a
+  // word of the device's, kept by the device from the call that issues it
+  // until it has ended: it lives here, so it lasts exactly as long as the
+  // caller keeps this record for the transfer, as the system requires.
+  // Zeroed with the record.
+  alignas(8) unsigned char System[40] = {};
 #endif
 };
 

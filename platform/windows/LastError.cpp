@@ -43,8 +43,8 @@ std::string SystemErrorMessage(int code) {
 //   answer once the adapter has been pulled;
 // - ERROR_DEV_NOT_EXIST, ERROR_DEVICE_NOT_CONNECTED, ERROR_DEVICE_REMOVED:
 //   the device itself has left the system;
-// - ERROR_NOT_READY: a device that is attached but no longer answers (a
-//   terminal whose far end has hung up).
+// - ERROR_BROKEN_PIPE: the device's far end is gone (what Wine reports
+//   for a terminal that has hung up).
 // Not ERROR_OPERATION_ABORTED (a transfer cancelled by a purge or a close)
 // nor ERROR_INVALID_HANDLE (a port this program closed): both are normal.
 bool IsDeviceGone(int code) noexcept {
@@ -55,7 +55,7 @@ bool IsDeviceGone(int code) noexcept {
     case ERROR_DEV_NOT_EXIST:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
-    case ERROR_NOT_READY:
+    case ERROR_BROKEN_PIPE:
       return true;
     default:
       return false;

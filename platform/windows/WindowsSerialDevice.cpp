@@ -47,10 +47,27 @@ std::shared_ptr<WindowsSerialDevice> WindowsSerialDevice::Open(const std::string
     const DWORD code = ::GetLastError();
     return refuse(code != 0 ? code : ERROR_INVALID_FUNCTION);
   }
-  return std::shared_ptr<WindowsSerialDevice>(new WindowsSerialDevice(handle));
+  ::COMMTIMEOUTS timeouts{};
+  if (!::GetCommTimeouts(handle, &timeouts))
+    return refuse(::GetLastError());
+  // A driver that cannot read the modem lines cannot wait for events under
+  // Wine; the device then waits by itself.
+  DWORD lines = 0;
+  const bool ownWaits = !::GetCommModemStatus(handle, &lines);
+  std::shared_ptr<WindowsSerialDevice> device(new WindowsSerialDevice(handle, ownWaits));
+  if (ownWaits && (device->wake_ == nullptr || device->aheadDone_ == nullptr))
+    return nullptr;  // the destructor has closed the handle
+  device->timeouts_ = timeouts;
+  device->eventChar_.store(probe.EvtChar, std::memory_order_relaxed);
+  return device;
 }
 
-WindowsSerialDevice::WindowsSerialDevice(HANDLE handle) : handle_(handle) {}
+WindowsSerialDevice::WindowsSerialDevice(HANDLE handle, bool ownWaits) : handle_(handle), ownWaits_(ownWaits) {
+  if (ownWaits_) {
+    wake_ = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    aheadDone_ = ::CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  }
+}
 
 WindowsSerialDevice::~WindowsSerialDevice() { Close(); }
 
@@ -63,6 +80,7 @@ void WindowsSerialDevice::Close() {
     return;
   }
   closed_ = true;
+  waitingChanged_.notify_all();
   // No call enters from now on. Each pass ends what is pending: the wait
   // in the driver's own way (a new mask ends it with no events), then every
   // request issued on the handle. A call still inside may issue one more
@@ -72,6 +90,8 @@ void WindowsSerialDevice::Close() {
     lock.unlock();
     ::SetCommMask(handle_, 0);
     ::CancelIoEx(handle_, nullptr);
+    if (ownWaits_)
+      WakeOwnWait();
     lock.lock();
     if (inside_ == 0)
       break;
@@ -87,9 +107,33 @@ void WindowsSerialDevice::Close() {
     ::WaitForSingleObject(handle, INFINITE);
     ::CloseHandle(handle);
   }
+  // No call is inside any more: the device's own read ahead is only ours.
+  if (aheadPending_)
+    ::WaitForSingleObject(aheadDone_, INFINITE);
+  aheadPending_ = false;
+  holding_ = false;
   ::CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
+  if (wake_ != nullptr)
+    ::CloseHandle(wake_);
+  if (aheadDone_ != nullptr)
+    ::CloseHandle(aheadDone_);
+  wake_ = nullptr;
+  aheadDone_ = nullptr;
   ::SetLastError(code);
+}
+
+void WindowsSerialDevice::NoteWaiting(int change) {
+  {
+    std::lock_guard lock(mutex_);
+    waiting_ += change;
+  }
+  waitingChanged_.notify_all();
+}
+
+void WindowsSerialDevice::AwaitBlockedCalls(int count) {
+  std::unique_lock lock(mutex_);
+  waitingChanged_.wait(lock, [&] { return waiting_ >= count || closed_; });
 }
 
 bool WindowsSerialDevice::Fail(DWORD code) {
@@ -131,6 +175,7 @@ bool WindowsSerialDevice::SetCommState(const DCB& dcb) {
   system.DCBlength = sizeof system;
   if (!::SetCommState(handle_, &system))
     return FailWithSystemError();
+  eventChar_.store(dcb.EvtChar, std::memory_order_relaxed);
   return true;
 }
 
@@ -177,8 +222,11 @@ bool WindowsSerialDevice::SetCommTimeouts(const COMMTIMEOUTS& timeouts) {
   system.ReadTotalTimeoutConstant = timeouts.ReadTotalTimeoutConstant;
   system.WriteTotalTimeoutMultiplier = timeouts.WriteTotalTimeoutMultiplier;
   system.WriteTotalTimeoutConstant = timeouts.WriteTotalTimeoutConstant;
+  // Kept for the device's own read ahead, which sets its own for a moment.
+  std::lock_guard lock(aheadMutex_);
   if (!::SetCommTimeouts(handle_, &system))
     return FailWithSystemError();
+  timeouts_ = system;
   return true;
 }
 
@@ -188,8 +236,27 @@ bool WindowsSerialDevice::PurgeComm(uint32_t flags) {
     return Fail(ERROR_INVALID_HANDLE);
   if (flags & ~kAllPurgeFlags)
     return Fail(ERROR_INVALID_PARAMETER);
+  std::lock_guard lock(aheadMutex_);
   if (!::PurgeComm(handle_, flags))
     return FailWithSystemError();
+  if (flags & PURGE_RXCLEAR)
+    holding_ = false;  // the byte read ahead is received data too
+  // The aborted transfers end now, also where the driver only drops the
+  // queues. One that has ended already is not found, which is no failure.
+  const OVERLAPPED* read = nullptr;
+  const OVERLAPPED* write = nullptr;
+  {
+    std::lock_guard stateLock(mutex_);
+    if (flags & PURGE_RXABORT)
+      std::swap(read, pendingRead_);
+    if (flags & PURGE_TXABORT)
+      std::swap(write, pendingWrite_);
+  }
+  if (read != nullptr)
+    ::CancelIoEx(handle_, const_cast<OVERLAPPED*>(read));
+  if (write != nullptr)
+    ::CancelIoEx(handle_, const_cast<OVERLAPPED*>(write));
+  ::SetLastError(0);
   return true;
 }
 

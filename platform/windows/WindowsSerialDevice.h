@@ -26,10 +26,25 @@
 // Records without an event, or with an auto-reset event, are the caller's
 // to keep until their transfer has ended, as on Win32 itself: Close cannot
 // wait on such an event without taking the signal meant for its owner.
+//
+// A device whose driver cannot wait for events (one without modem lines
+// under Wine, such as a pseudo-terminal: the system's wait ends at once,
+// cancelled, whenever it cannot read the lines, and it never reports the
+// event character) gets waits of the device's own
+// (WindowsSerialDeviceOwnWait.cpp): the wait blocks the calling thread on a
+// one-byte read of the device's that stands ahead of the caller's reads.
+// The byte it takes is the first the caller's next read returns and is
+// counted in the input queue; it reports EV_RXCHAR, and EV_RXFLAG when it is
+// the event character. Nothing polls: the wait sleeps until the byte
+// comes, the mask changes, events are put back or the device closes.
+// EV_TXEMPTY and the modem and error events are not reported there. Every
+// Windows port driver answers GetCommModemStatus, so on Windows itself the
+// system's wait is always the one used.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -71,6 +86,13 @@ class WindowsSerialDevice final : public SerialDevice {
   bool WriteFile(const void* buffer, uint32_t count, Overlapped& overlapped) override;
   bool GetOverlappedResult(Overlapped& overlapped, uint32_t& transferred, bool wait) override;
 
+  // Blocks until at least 'count' waits are under way in the device (a
+  // wait of its own blocked, or the system's wait pending) or the device is
+  // closed. Lets a test act exactly when a wait is known to be waiting.
+  void AwaitBlockedCalls(int count);
+  // True when the device waits for events by itself (the driver cannot).
+  bool OwnWaits() const { return ownWaits_; }
+
   // WindowsSerialDeviceLines.cpp: line errors, line control, modem lines.
   bool ClearCommError(uint32_t& errors, COMSTAT* status) override;
   bool TransmitCommChar(char c) override;
@@ -80,7 +102,7 @@ class WindowsSerialDevice final : public SerialDevice {
   bool GetCommModemStatus(uint32_t& modemStatus) override;
 
  private:
-  explicit WindowsSerialDevice(HANDLE handle);
+  WindowsSerialDevice(HANDLE handle, bool ownWaits);
 
   // A call that uses the handle: refused once the device is closed, and
   // counted while it runs, so Close can wait for it to leave. It keeps the
@@ -90,13 +112,34 @@ class WindowsSerialDevice final : public SerialDevice {
   static bool Fail(DWORD code);
   // False with the system's last error of the call that just failed.
   static bool FailWithSystemError();
-  static OVERLAPPED& SystemRecord(Overlapped& overlapped);
+  static OVERLAPPED& SystemRecord(Overlapped& overlapped) { return Part(overlapped).record; }
   // Prepares the system's record of a transfer or wait about to be issued;
   // false (invalid parameter) when the record is still in flight.
   static bool PrepareRecord(Overlapped& overlapped);
 
+  // What the device keeps in Overlapped::System: the system's record and
+  // the number of bytes a read took from the device's own byte ahead.
+  struct SystemPart {
+    OVERLAPPED record;
+    uint32_t ahead;
+  };
+  static SystemPart& Part(Overlapped& overlapped);
+
+  // WindowsSerialDeviceOwnWait.cpp: waits of the device's own.
+  bool OwnWait(uint32_t& eventMask, uint64_t generation);
+  // Issues the one-byte read ahead of the caller's; false with the code
+  // when the device fails it.
+  bool StartAheadLocked();
+  // Takes the outcome of the read ahead once it has ended (with 'wait',
+  // waits for that); a failure's code in 'error' (0 when there was none).
+  void CollectAheadLocked(bool wait, DWORD& error);
+  // ReadFile when the device's own byte may stand ahead.
+  bool ReadWithAheadLocked(void* buffer, uint32_t count, Overlapped& overlapped);
+  // Wakes a wait of the device's own (a mask change, put-back events, Close).
+  void WakeOwnWait();
+
   // WindowsSerialDeviceTransfer.cpp: the pending transfers Close waits for.
-  void TrackTransfer(const Overlapped& overlapped);
+  void TrackTransfer(Overlapped& overlapped, const OVERLAPPED*& pending);
   void ForgetTransfer(const Event* event);
   // The outcome of an issued transfer or wait, into the caller's record.
   bool Issued(Overlapped& overlapped, BOOL done);
@@ -112,14 +155,41 @@ class WindowsSerialDevice final : public SerialDevice {
   // the background, by the caller's event: a caller reuses an event only
   // once its transfer has ended, so one entry per event is enough.
   std::map<const Event*, HANDLE> pendingTransfers_;
+  // The last read and write that went on in the background, by their
+  // system records: PurgeComm cancels them by record for PURGE_RXABORT and
+  // PURGE_TXABORT, also where the driver would leave them running (Wine).
+  // Only compared and handed to CancelIoEx, never read.
+  const OVERLAPPED* pendingRead_ = nullptr;
+  const OVERLAPPED* pendingWrite_ = nullptr;
+  int waiting_ = 0;  // waits under way (AwaitBlockedCalls)
+  std::condition_variable waitingChanged_;
+  void NoteWaiting(int change);
 
   // Orders the mask, the put-back events and the issue of a wait.
   std::mutex maskMutex_;
   uint32_t mask_ = 0;
   uint32_t putBack_ = 0;
-  // The wait in flight, if any, and where the system writes its bits.
+  // Counts the mask changes (and the put-backs that end a wait): a wait
+  // that the system cancelled after one ends with no events.
+  uint64_t maskGeneration_ = 0;
+  // The wait in flight, if any, where the system writes its bits, and the
+  // mask generation it began under.
   const Overlapped* pendingWait_ = nullptr;
   uint32_t* pendingWaitMask_ = nullptr;
+  uint64_t pendingWaitGeneration_ = 0;
+
+  // Waits of the device's own, for a driver that cannot wait.
+  bool ownWaits_ = false;
+  std::atomic<char> eventChar_{0};
+  HANDLE wake_ = nullptr;  // auto-reset: a blocked own wait must look again
+  std::mutex aheadMutex_;  // the byte ahead, and the caller's timeouts
+  ::COMMTIMEOUTS timeouts_{};
+  OVERLAPPED aheadRecord_{};
+  HANDLE aheadDone_ = nullptr;  // manual-reset: the read ahead has ended
+  char aheadByte_ = 0;
+  bool aheadPending_ = false;
+  bool holding_ = false;   // the byte ahead was read and not yet taken
+  bool reported_ = false;  // a wait has reported the byte held
 };
 
 }  // namespace platform

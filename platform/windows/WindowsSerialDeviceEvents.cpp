@@ -23,6 +23,9 @@ bool WindowsSerialDevice::SetCommMask(uint32_t mask) {
   if (!::SetCommMask(handle_, mask))
     return FailWithSystemError();
   mask_ = mask;
+  ++maskGeneration_;
+  if (ownWaits_)
+    WakeOwnWait();
   return true;
 }
 
@@ -39,7 +42,7 @@ bool WindowsSerialDevice::WaitCommEvent(uint32_t& eventMask, Overlapped& overlap
   Call call(*this);
   if (!call)
     return Fail(ERROR_INVALID_HANDLE);
-  std::lock_guard lock(maskMutex_);
+  std::unique_lock maskLock(maskMutex_);
   if (overlapped.Abandon != nullptr && overlapped.Abandon->load(std::memory_order_acquire)) {
     // The caller was told to stop before its wait began.
     overlapped.Internal = 0;
@@ -56,6 +59,13 @@ bool WindowsSerialDevice::WaitCommEvent(uint32_t& eventMask, Overlapped& overlap
     eventMask = back;
     return true;
   }
+  if (ownWaits_) {
+    const uint64_t generation = maskGeneration_;
+    maskLock.unlock();
+    overlapped.Internal = 0;
+    overlapped.InternalHigh = 0;
+    return OwnWait(eventMask, generation);
+  }
   if (!PrepareRecord(overlapped))
     return false;
   static_assert(sizeof(DWORD) == sizeof(uint32_t));
@@ -64,6 +74,8 @@ bool WindowsSerialDevice::WaitCommEvent(uint32_t& eventMask, Overlapped& overlap
   if (!done && ::GetLastError() == ERROR_IO_PENDING) {
     pendingWait_ = &overlapped;
     pendingWaitMask_ = &eventMask;
+    pendingWaitGeneration_ = maskGeneration_;
+    NoteWaiting(+1);
   }
   return Issued(overlapped, done);
 }
@@ -77,7 +89,12 @@ void WindowsSerialDevice::PutBackEvents(uint32_t events) {
   putBack_ |= events & mask_;
   // A wait already in the driver would not see them: setting the mask
   // again ends it with no events, and its thread comes back for them.
-  if (putBack_ != before && pendingWait_ != nullptr)
+  if (putBack_ == before)
+    return;
+  ++maskGeneration_;
+  if (ownWaits_)
+    WakeOwnWait();
+  else if (pendingWait_ != nullptr)
     ::SetCommMask(handle_, mask_);
 }
 

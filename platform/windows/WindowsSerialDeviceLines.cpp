@@ -11,11 +11,15 @@ bool WindowsSerialDevice::ClearCommError(uint32_t& errors, COMSTAT* status) {
     return Fail(ERROR_INVALID_HANDLE);
   DWORD bits = 0;
   ::COMSTAT system{};
+  std::unique_lock lock(aheadMutex_, std::defer_lock);
+  if (ownWaits_)
+    lock.lock();
   if (!::ClearCommError(handle_, &bits, &system))
     return FailWithSystemError();
   errors = bits;
   if (status != nullptr) {
-    status->cbInQue = system.cbInQue;
+    // The byte read ahead waits for the caller's next read.
+    status->cbInQue = system.cbInQue + (holding_ ? 1 : 0);
     status->cbOutQue = system.cbOutQue;
   }
   return true;

@@ -7,8 +7,9 @@ namespace platform {
 
 // ---- the system's records ------------------------------------------------
 
-OVERLAPPED& WindowsSerialDevice::SystemRecord(Overlapped& overlapped) {
-  return *reinterpret_cast<OVERLAPPED*>(overlapped.System);
+WindowsSerialDevice::SystemPart& WindowsSerialDevice::Part(Overlapped& overlapped) {
+  static_assert(sizeof(SystemPart) <= sizeof(Overlapped::System) && alignof(SystemPart) <= 8);
+  return *reinterpret_cast<SystemPart*>(overlapped.System);
 }
 
 bool WindowsSerialDevice::PrepareRecord(Overlapped& overlapped) {
@@ -18,6 +19,7 @@ bool WindowsSerialDevice::PrepareRecord(Overlapped& overlapped) {
   if (system.Internal == STATUS_PENDING)
     return Fail(ERROR_INVALID_PARAMETER);
   system = OVERLAPPED{};
+  Part(overlapped).ahead = 0;
   system.hEvent = overlapped.hEvent != nullptr ? static_cast<HANDLE>(overlapped.hEvent->NativeHandle()) : nullptr;
   overlapped.Internal = static_cast<uint32_t>(kErrorIoPending);
   overlapped.InternalHigh = 0;
@@ -27,7 +29,8 @@ bool WindowsSerialDevice::PrepareRecord(Overlapped& overlapped) {
 bool WindowsSerialDevice::Issued(Overlapped& overlapped, BOOL done) {
   if (done) {
     overlapped.Internal = 0;
-    overlapped.InternalHigh = static_cast<uint32_t>(SystemRecord(overlapped).InternalHigh);
+    const SystemPart& part = Part(overlapped);
+    overlapped.InternalHigh = static_cast<uint32_t>(part.record.InternalHigh) + part.ahead;
     return true;
   }
   const DWORD code = ::GetLastError();
@@ -40,7 +43,17 @@ bool WindowsSerialDevice::Issued(Overlapped& overlapped, BOOL done) {
 
 // ---- pending transfers ---------------------------------------------------
 
-void WindowsSerialDevice::TrackTransfer(const Overlapped& overlapped) {
+void WindowsSerialDevice::TrackTransfer(Overlapped& overlapped, const OVERLAPPED*& pending) {
+  {
+    // A record in flight is in one direction only.
+    std::lock_guard lock(mutex_);
+    const OVERLAPPED* record = &SystemRecord(overlapped);
+    if (pendingRead_ == record)
+      pendingRead_ = nullptr;
+    if (pendingWrite_ == record)
+      pendingWrite_ = nullptr;
+    pending = record;
+  }
   const Event* event = overlapped.hEvent;
   // Waiting on an auto-reset event would take the signal meant for its
   // owner; such a transfer is the owner's to see to its end.
@@ -81,10 +94,15 @@ bool WindowsSerialDevice::ReadFile(void* buffer, uint32_t count, Overlapped& ove
   // The caller issues a transfer with its event only once the last one
   // with it has ended.
   ForgetTransfer(overlapped.hEvent);
-  const BOOL done = ::ReadFile(handle_, buffer, count, nullptr, &SystemRecord(overlapped));
-  const bool ok = Issued(overlapped, done);
+  bool ok = false;
+  if (ownWaits_) {
+    std::lock_guard lock(aheadMutex_);
+    ok = ReadWithAheadLocked(buffer, count, overlapped);
+  } else {
+    ok = Issued(overlapped, ::ReadFile(handle_, buffer, count, nullptr, &SystemRecord(overlapped)));
+  }
   if (!ok && overlapped.Internal == static_cast<uint32_t>(kErrorIoPending)) {
-    TrackTransfer(overlapped);
+    TrackTransfer(overlapped, pendingRead_);
     ::SetLastError(ERROR_IO_PENDING);
   }
   return ok;
@@ -102,7 +120,7 @@ bool WindowsSerialDevice::WriteFile(const void* buffer, uint32_t count, Overlapp
   const BOOL done = ::WriteFile(handle_, buffer, count, nullptr, &SystemRecord(overlapped));
   const bool ok = Issued(overlapped, done);
   if (!ok && overlapped.Internal == static_cast<uint32_t>(kErrorIoPending)) {
-    TrackTransfer(overlapped);
+    TrackTransfer(overlapped, pendingWrite_);
     ::SetLastError(ERROR_IO_PENDING);
   }
   return ok;
@@ -116,23 +134,36 @@ bool WindowsSerialDevice::GetOverlappedResult(Overlapped& overlapped, uint32_t& 
   DWORD count = 0;
   BOOL ok = ::GetOverlappedResult(handle, &SystemRecord(overlapped), &count, wait ? TRUE : FALSE);
   DWORD code = ok ? 0 : ::GetLastError();
-  transferred = count;
-  if (!ok && code == ERROR_IO_INCOMPLETE)
+  if (!ok && code == ERROR_IO_INCOMPLETE) {
+    transferred = count;
     return Fail(ERROR_IO_PENDING);  // still in flight: the "queued" code
+  }
+  // A read that began with the device's own byte ahead returns it too.
+  count += Part(overlapped).ahead;
+  transferred = count;
   {
     std::lock_guard lock(maskMutex_);
     if (pendingWait_ == &overlapped) {
-      // A wait that Close cancelled ends as Close promises: with no events.
-      if (!ok && code == ERROR_OPERATION_ABORTED && !call) {
+      // A wait that Close cancelled, or that the system cancelled because
+      // the mask changed, ends as the device promises: with no events.
+      if (!ok && code == ERROR_OPERATION_ABORTED && (!call || pendingWaitGeneration_ != maskGeneration_)) {
         *pendingWaitMask_ = 0;
         ok = TRUE;
         code = 0;
       }
       pendingWait_ = nullptr;
       pendingWaitMask_ = nullptr;
+      NoteWaiting(-1);
     }
   }
   ForgetTransfer(overlapped.hEvent);  // it has ended
+  {
+    std::lock_guard lock(mutex_);
+    if (pendingRead_ == &SystemRecord(overlapped))
+      pendingRead_ = nullptr;
+    if (pendingWrite_ == &SystemRecord(overlapped))
+      pendingWrite_ = nullptr;
+  }
   overlapped.Internal = code;
   overlapped.InternalHigh = count;
   return ok ? true : Fail(code != 0 ? code : ERROR_GEN_FAILURE);

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "platform/DeviceTree.h"
-#include "platform/FileOpen.h"
-#include "platform/FileWrite.h"
+#include "platform/linux/FileOpen.h"
+#include "platform/linux/FileWrite.h"
 #include "platform/LastError.h"
 
 namespace platform {

@@ -395,4 +395,10 @@ bool SetDefaultCommConfig(const std::string& name, const COMMCONFIG& config, uin
   return ReplaceFile(folder, *file, StoredText(config.dcb));
 }
 
+// The system has no serial configuration dialog; the component shows its
+// own.
+SystemCommConfigDialog ShowSystemCommConfigDialog(const std::string&, std::uintptr_t, COMMCONFIG&) {
+  return SystemCommConfigDialog::kNone;
+}
+
 }  // namespace platform

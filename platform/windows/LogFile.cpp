@@ -3,6 +3,10 @@
 #include "platform/LastError.h"
 #include "platform/windows/LogFileInternal.h"
 
+#include <cctype>
+#include <cstring>
+#include <string_view>
+
 namespace platform {
 
 namespace {
@@ -29,14 +33,27 @@ bool Fail(DWORD code) {
 }
 
 // Whether a full path names something in the device namespace ("\\.\COM1",
-// and what a reserved name such as "NUL" or "COM1" in any folder becomes):
-// such a thing is never opened, since opening a device can change its
-// state (a serial port raises its lines).
+// "\\?\COM1", and what a reserved name such as "NUL" or "COM1" in any
+// folder becomes): such a thing is never opened, since opening a device
+// can change its state (a serial port raises its lines). A path in the
+// long form stays a file's when it goes on with a drive ("\\?\C:\...")
+// or a share ("\\?\UNC\...").
 bool IsDevicePath(const std::string& path) {
-  char full[MAX_PATH * 2];
-  const DWORD n = ::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-  if (n == 0 || n >= sizeof full) return false;  // the open says what is wrong
-  return n >= 4 && full[0] == '\\' && full[1] == '\\' && full[2] == '.' && full[3] == '\\';
+  std::string full(MAX_PATH, '\0');
+  DWORD n = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (n >= full.size()) {  // the room it needs, with its NUL
+    full.resize(n);
+    n = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  }
+  if (n == 0 || n >= full.size()) return false;  // the open says what is wrong
+  const std::string_view name(full.data(), n);
+  if (name.starts_with("\\\\.\\")) return true;
+  if (!name.starts_with("\\\\?\\")) return false;
+  const std::string_view rest = name.substr(4);
+  const bool drive = rest.size() >= 3 && std::isalpha(static_cast<unsigned char>(rest[0])) && rest[1] == ':' &&
+                     rest[2] == '\\';
+  const bool share = rest.size() >= 4 && ::_strnicmp(rest.data(), "UNC\\", 4) == 0;
+  return !drive && !share;
 }
 
 }  // namespace

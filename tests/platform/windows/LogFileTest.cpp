@@ -40,6 +40,10 @@ TEST(LogFile, AMissingFileIsMadeAndAnExistingOneAppendedTo) {
   }
   ASSERT_TRUE(Append(path, "three\r\n"));
   EXPECT_EQ(Content(path), "one\r\ntwo\r\nother\r\nthree\r\n");
+
+  // A file's path in the long form is still a file's.
+  ASSERT_TRUE(platform::AppendLogEntry("\\\\?\\" + Native(path), "four\r\n", 6));
+  EXPECT_TRUE(Content(path).endsWith("three\r\nfour\r\n"));
 }
 
 // A folder, a device or a pipe in the log's place is refused and receives
@@ -62,6 +66,7 @@ TEST(LogFile, WhatIsNoRegularDiskFileIsRefused) {
       {"the null device", "NUL", ERROR_INVALID_PARAMETER},
       {"a reserved name in a folder", Native(dir.filePath("COM1")), ERROR_INVALID_PARAMETER},
       {"a serial port by its device path", "\\\\.\\COM1", ERROR_INVALID_PARAMETER},
+      {"a serial port by its long path", "\\\\?\\COM1", ERROR_INVALID_PARAMETER},
       {"a named pipe", pipeName, ERROR_INVALID_PARAMETER},
       {"no name", "", ERROR_INVALID_NAME},
   };

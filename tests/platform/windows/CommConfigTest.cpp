@@ -64,7 +64,9 @@ TEST(CommConfig, EveryFailureCarriesACode) {
   EXPECT_EQ(platform::GetLastError(), ERROR_INSUFFICIENT_BUFFER);
   EXPECT_EQ(size, kCommConfigSize);
 
-  const COMMCONFIG valid = ReadDefault(kPort);
+  const COMMCONFIG before = ReadDefault(kPort);
+  COMMCONFIG valid = before;
+  valid.dcb.BaudRate = before.dcb.BaudRate == 300 ? 600 : 300;  // a change, were it stored
   COMMCONFIG shortRecord = valid;
   shortRecord.dwSize = 10;
   struct Case {
@@ -86,7 +88,8 @@ TEST(CommConfig, EveryFailureCarriesACode) {
     EXPECT_FALSE(SetDefaultCommConfig(c.name, *c.record, c.size));
     EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_PARAMETER);
   }
-  EXPECT_TRUE(SameDcb(ReadDefault("COM8").dcb, ReadDefault("COM8").dcb));
+  // Not stored under the name before the NUL either.
+  EXPECT_TRUE(SameDcb(ReadDefault(kPort).dcb, before.dcb));
 
   for (const char* name : {"", "LPT1", "NOPORT"}) {
     SCOPED_TRACE(name);

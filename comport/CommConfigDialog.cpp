@@ -150,7 +150,8 @@ namespace {
 // application). The owner goes to the system as its native window, when
 // it has one (never made here: that would change the window).
 bool ShowCommConfigDialog(const std::string& name, QWidget* owner, platform::COMMCONFIG& config) {
-  const std::uintptr_t ownerWindow = owner != nullptr ? static_cast<std::uintptr_t>(owner->window()->internalWinId()) : 0;
+  const std::uintptr_t ownerWindow =
+      owner != nullptr ? static_cast<std::uintptr_t>(owner->window()->internalWinId()) : 0;
   switch (platform::ShowSystemCommConfigDialog(name, ownerWindow, config)) {
     case platform::SystemCommConfigDialog::kConfirmed:
       return true;

@@ -74,9 +74,9 @@ class SystemDialogAnswerer {
     seen.push_back(shown);
     for (const auto& [label, choice] : edits_) {
       HWND field = FieldAfter(dialog, label);
-      const LRESULT index =
-          field ? ::SendMessageA(field, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(choice.c_str()))
-                : CB_ERR;
+      const LRESULT index = field != nullptr ? ::SendMessageA(field, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                                              reinterpret_cast<LPARAM>(choice.c_str()))
+                                             : CB_ERR;
       if (index == CB_ERR) {
         notApplied.push_back(label + "=" + choice);
         continue;

@@ -197,6 +197,9 @@ bool WindowsSerialDevice::GetCommTimeouts(COMMTIMEOUTS& timeouts) {
   if (!call)
     return Fail(ERROR_INVALID_HANDLE);
   ::COMMTIMEOUTS system{};
+  std::unique_lock lock(aheadMutex_, std::defer_lock);
+  if (ownWaits_)
+    lock.lock();  // not the read ahead's own for a moment
   if (!::GetCommTimeouts(handle_, &system))
     return FailWithSystemError();
   timeouts.ReadIntervalTimeout = system.ReadIntervalTimeout;

@@ -191,6 +191,20 @@ TEST_F(SerialDeviceContractTest, EveryCallFailsAfterCloseAndCloseIsIdempotent) {
   EXPECT_TRUE(SystemDevice::Open(pty.path())) << "a closed device opens again at once";
 }
 
+// The component reads the block, changes what its settings name and
+// writes it back: what a fresh device reports must be taken back as it is.
+TEST(SerialDeviceContract, AFreshDevicesStateIsTakenBackAsItIs) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  SerialDevicePtr device = OpenSerialDevice(pty.path());
+  ASSERT_TRUE(device) << SystemErrorMessage(GetLastError());
+  DCB dcb;
+  ASSERT_TRUE(device->GetCommState(dcb)) << SystemErrorMessage(GetLastError());
+  EXPECT_EQ(dcb.DCBlength, sizeof(DCB));
+  EXPECT_TRUE(IsValidDcb(dcb));
+  EXPECT_TRUE(device->SetCommState(dcb)) << SystemErrorMessage(GetLastError());
+}
+
 TEST_F(SerialDeviceContractTest, RefusedSettingsAreInvalidParametersAndChangeNothing) {
   DCB xonIsXoff = Line(9600);
   xonIsXoff.Flags |= fOutX;

@@ -35,11 +35,14 @@
 // one-byte read of the device's that stands ahead of the caller's reads.
 // The byte it takes is the first the caller's next read returns and is
 // counted in the input queue; it reports EV_RXCHAR, and EV_RXFLAG when it is
-// the event character. Nothing polls: the wait sleeps until the byte
-// comes, the mask changes, events are put back or the device closes.
-// EV_TXEMPTY and the modem and error events are not reported there. Every
-// Windows port driver answers GetCommModemStatus, so on Windows itself the
-// system's wait is always the one used.
+// the event character (one that comes later in a burst is not seen). A wait
+// after that one sleeps until the caller has taken the byte, then reads
+// ahead again, so bytes that came meanwhile are reported then. Nothing
+// polls: the wait sleeps until a byte comes, the caller takes the byte, the
+// mask changes, events are put back or the device closes. EV_TXEMPTY and
+// the modem and error events are not reported there. Every Windows port
+// driver answers GetCommModemStatus, so on Windows itself the system's wait
+// is always the one used.
 #pragma once
 
 #include <windows.h>

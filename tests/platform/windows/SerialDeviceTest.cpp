@@ -239,8 +239,9 @@ TEST_F(WindowsSerialDeviceTest, TransmitEmptyEndsAWaitOnceAWriteHasGone) {
   EXPECT_EQ(pty.Receive(4), "ping");
 }
 
-// Under Wine a pseudo-terminal has no modem lines: reading them fails, and
-// the device waits by itself (the component's double covers modem lines).
+// Under Wine a pseudo-terminal has no modem lines: reading them and driving
+// DTR or RTS fail, and the device waits by itself (the component's tests
+// get modem lines and breaks from the device double).
 TEST_F(WindowsSerialDeviceTest, WhatAPseudoTerminalCannotDoUnderWine) {
   if (!UnderWine())
     GTEST_SKIP() << "Wine's pseudo-terminals only";
@@ -251,6 +252,14 @@ TEST_F(WindowsSerialDeviceTest, WhatAPseudoTerminalCannotDoUnderWine) {
     EXPECT_FALSE(device->EscapeCommFunction(function)) << function;
   EXPECT_FALSE(device->EscapeCommFunction(42));
   EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  // The rest is taken (a break sends nothing on a pseudo-terminal), and
+  // the character sent ahead arrives.
+  for (uint32_t function : {SETXOFF, SETXON, SETBREAK, CLRBREAK, RESETDEV})
+    EXPECT_TRUE(device->EscapeCommFunction(function)) << function << ": " << SystemErrorMessage(GetLastError());
+  EXPECT_TRUE(device->SetCommBreak());
+  EXPECT_TRUE(device->ClearCommBreak());
+  EXPECT_TRUE(device->TransmitCommChar('z'));
+  EXPECT_EQ(pty.Receive(1), "z");
 }
 
 TEST(WindowsLastError, SystemTextsAndTheCodesOfAGoneDevice) {

@@ -282,11 +282,25 @@ TEST_F(SerialDeviceContractTest, TheEventCharacterEndsAWait) {
   ASSERT_TRUE(device->SetCommState(dcb));
   ASSERT_TRUE(device->SetCommMask(EV_RXFLAG));
   auto waiter = WaitInBackground();
-  ASSERT_TRUE(pty.Send("\n"));
+  ASSERT_TRUE(pty.Send("ab\n"));
   const Result w = Outcome(waiter);
   EXPECT_TRUE(w.ok) << SystemErrorMessage(w.error);
   EXPECT_EQ(w.value, EV_RXFLAG);
-  EXPECT_EQ(Read(1), "\n");
+  EXPECT_EQ(Read(3), "ab\n");
+}
+
+// A handler that does not read still hears of every later arrival.
+TEST_F(SerialDeviceContractTest, ArrivalsAreReportedWhileNothingIsRead) {
+  ASSERT_TRUE(device->SetCommMask(EV_RXCHAR));
+  for (const char* bytes : {"x", "y", "z"}) {
+    auto waiter = WaitInBackground();
+    ASSERT_TRUE(pty.Send(bytes));
+    const Result w = Outcome(waiter);
+    EXPECT_TRUE(w.ok) << SystemErrorMessage(w.error);
+    EXPECT_EQ(w.value, EV_RXCHAR) << bytes;
+  }
+  EXPECT_EQ(Queued(), 3u);
+  EXPECT_EQ(Read(3), "xyz");
 }
 
 TEST_F(SerialDeviceContractTest, SettingTheMaskEndsAWaitWithNoEvents) {

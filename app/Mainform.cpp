@@ -24,6 +24,7 @@
 #include "framework/MethodTable.h"
 #include "framework/StoredDescription.h"
 #include "platform/AppDataFolder.h"
+#include "platform/DeviceNames.h"
 
 // Handlers the window's stored component description binds by name.
 PUBLISH_HANDLER(TMajorForm, ComPort1RxChar);
@@ -294,7 +295,7 @@ bool TMajorForm::OpenComPort(const std::string& name) {
   // Names open in the device tree the list is read from: a bare name is a
   // node there, never a file in the working folder.
   ComPort1->SetDeviceRoots(DeviceSysRoot(), DeviceDevRoot());
-  const std::string prefixed = QFile::encodeName(DeviceDevRoot()).toStdString() + '/' + name;
+  const std::string prefixed = platform::InDeviceRoot(name, QFile::encodeName(DeviceDevRoot()).toStdString());
   OpenFailureCode = 0;
   OpenFailureDevice.clear();
   for (int pass = 0; pass < 2; ++pass) {

@@ -69,9 +69,9 @@ class TMajorForm : public QWidget, public Ui::TMajorForm {
   void UpdateControlStates();
 
   // Opens ComPort1 at 115200 baud, 8 data bits, no parity, 1 stop bit under
-  // 'name' as given, else as "<dev>/" + name, where <dev> is the device
-  // folder the list is read from ("/dev"), in which the port also opens a
-  // bare name; after both fail it waits 1000 ms (blocking) and tries once
+  // 'name' as given, else in its device-namespace form (platform::InDeviceRoot
+  // with the device root the list is read from: "/dev/" + name on Linux,
+  // "\\.\" + name on Windows), where the port also opens a bare name; after both fail it waits 1000 ms (blocking) and tries once
   // more. After two failed passes it shows the open-failure box. True when
   // the port is open; its name is then the port in use (InUsePortName).
   // Bytes received before are dropped.
@@ -141,6 +141,11 @@ class TMajorForm : public QWidget, public Ui::TMajorForm {
   int OpenFailureCode = 0;
   QString OpenFailureDevice;
 };
+
+// The folder the per-user folder is made in: the user's roaming
+// application-data folder where the system keeps one (Windows), else the
+// user's configuration folder (QStandardPaths::GenericConfigLocation).
+QString UserDataFolder();
 
 // The settings file for an executable: '<folder>/<base name>.INI', where the
 // base name is the executable's file name cut at its last ".", if any.

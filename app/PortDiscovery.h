@@ -27,7 +27,8 @@ extern std::vector<std::string> ScannedPortNames;
 extern std::vector<std::string> ScannedPortDescriptions;
 extern int ScannedPortCount;
 
-// Where the device trees are read ("/sys" and "/dev" unless set).
+// Where the device trees are read (the system's roots unless set; Windows
+// lists its ports from the device-setup library and passes over them).
 void SetDeviceRoots(const QString& sysRoot, const QString& devRoot);
 // The roots in use. The window watches the <dev> root for device notices,
 // and its port opens names in it.
@@ -35,8 +36,8 @@ QString DeviceSysRoot();
 QString DeviceDevRoot();
 
 // Where the cause of an open failure is looked up besides the device trees:
-// the process tree and the group database ("/proc" and "/etc/group" unless
-// set).
+// the process tree and the group database (the system's unless set; Linux
+// only).
 void SetAccountRoots(const QString& procRoot, const QString& groupFile);
 // All the roots in use.
 const platform::SystemRoots& LookupRoots();

@@ -29,6 +29,7 @@
 #include "framework/MethodTable.h"
 #include "framework/Persistent.h"
 #include "framework/Thread.h"
+#include "platform/DeviceNames.h"
 #include "platform/ProcessPriority.h"
 #include "platform/SerialDevice.h"
 
@@ -641,8 +642,9 @@ class TCustomComPort : public TComponent {
   /// @throws EComError "Can't perform this operation on an open port".
   void CheckInactive();
 
-  /// The device to open: a name without a '/' is a node in the device
-  /// folder ("ttyUSB0" is "/dev/ttyUSB0"), any other name a path (see
+  /// The device to open: a name without a path separator is a device in
+  /// the system's device namespace ("ttyUSB0" is "/dev/ttyUSB0" on Linux,
+  /// "COM5" is "\\.\COM5" on Windows), any other name a path (see
   /// DevicePath()).
   QString DeviceName() const { return FDeviceName; }
   /// Sets DeviceName.
@@ -950,12 +952,14 @@ class TCustomComPort : public TComponent {
   TModemStatus GetModemStatus();
   /// The same as GetModemStatus().
   TModemStatus ModemStatus() { return GetModemStatus(); }
-  /// DeviceName without the device-namespace prefix "/dev/" at its start.
+  /// DeviceName without the device-namespace prefix at its start ("/dev/"
+  /// on Linux, "\\.\" on Windows).
   /// Never raises.
   QString ShortDeviceName() const;
-  /// What an open of DeviceName opens: a name without a '/' is a node in the
-  /// device folder (\<dev\>/name, "/dev" unless SetDeviceRoots changed it),
-  /// never a file in the working folder; any other name is a path as given.
+  /// What an open of DeviceName opens: a name without a path separator is a
+  /// device in the device namespace (\<dev\>/name on Linux, "/dev" unless
+  /// SetDeviceRoots changed it; "\\.\" + name on Windows), never a file
+  /// in the working folder; any other name is a path as given.
   /// Never raises.
   QString DevicePath() const;
   ///@}
@@ -998,8 +1002,9 @@ class TCustomComPort : public TComponent {
   /// (FT232R USB UART) (ttyUSB0)".
   void EnumComFriendlyNames(QStringList& list) const;
   /// Where the lists, the notices, the device names and the configuration
-  /// dialogs look: the system's /sys and /dev unless replaced (tests point
-  /// them at built trees). A registration for device notices moves to the
+  /// dialogs look: the system's roots unless replaced (tests point them at
+  /// built trees; on Windows the lists and notices read the system's own
+  /// sources and pass over both roots). A registration for device notices moves to the
   /// new roots. User-interface thread; never raises.
   void SetDeviceRoots(const QString& sysRoot, const QString& devRoot);
   ///@}
@@ -1332,8 +1337,8 @@ class TCustomComPort : public TComponent {
   TReadWriteEvent FBeforeRead, FAfterRead, FBeforeWrite, FAfterWrite;
   TDeviceArrivalEvent FOnDeviceArrival;
   TDeviceRemovedEvent FOnDeviceRemoved;
-  QString FSysRoot = QStringLiteral("/sys");
-  QString FDevRoot = QStringLiteral("/dev");
+  QString FSysRoot = QString::fromLatin1(platform::kDefaultSysRoot);
+  QString FDevRoot = QString::fromLatin1(platform::kDefaultDevRoot);
 
  protected:
   /// The length of a write of 'size' bytes; raises a clear EComError when

@@ -5,7 +5,7 @@
 namespace {
 
 // The device-namespace prefix: what a port name means as a path.
-constexpr QStringView kDevicePrefix = u"/dev/";
+const QString kDevicePrefix = QString::fromLatin1(platform::kDeviceNamespacePrefix);
 
 }  // namespace
 

@@ -5,7 +5,7 @@
 #include <cerrno>
 
 #include "comport/Comport.h"
-#include "platform/DeviceTree.h"
+#include "platform/DeviceNames.h"
 #include "platform/LastError.h"
 #include "platform/ProcessPriority.h"
 
@@ -189,7 +189,7 @@ QString TCustomComPort::DevicePath() const {
   // Byte strings with their sizes: a NUL in the name stays for the open to
   // refuse.
   const std::string path =
-      platform::devtree::DevicePath(QFile::encodeName(FDeviceName).toStdString(), QFile::encodeName(FDevRoot).toStdString());
+      platform::DevicePath(QFile::encodeName(FDeviceName).toStdString(), QFile::encodeName(FDevRoot).toStdString());
   return QFile::decodeName(QByteArray::fromStdString(path));
 }
 

@@ -1,5 +1,6 @@
 #include "framework/DeviceNotices.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -20,10 +21,21 @@ namespace {
 // registered ports, and the <dev> root.
 using TRoots = std::pair<std::string, std::string>;
 
-// One watched root: its monitor and the notifier on its descriptor.
+// One watched root: its monitor and the notifier on its descriptor (none
+// for a monitor whose notices come through the message loop).
 struct TWatch {
   std::unique_ptr<platform::DeviceMonitor> monitor;
   QPointer<QSocketNotifier> notifier;  // goes with the application object
+};
+
+void Deliver(const TRoots& root);
+
+// Hands every native message of the user-interface thread's message loop
+// to the monitors; one that says notices wait gets them delivered. The
+// messages go on as usual.
+class TDeviceMessageFilter final : public QAbstractNativeEventFilter {
+ public:
+  bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 };
 
 struct THookEntry {
@@ -39,6 +51,13 @@ struct TDispatcher {
   TDeviceNotifyHandle lastHandle = 0;
   TDeviceMonitorFactory factory;
 };
+
+// Installed while a root is watched. Never destroyed: its destructor would
+// reach for an event dispatcher after the application has gone.
+TDeviceMessageFilter& MessageFilter() {
+  static auto* filter = new TDeviceMessageFilter;
+  return *filter;
+}
 
 TDispatcher& Dispatcher() {
   static TDispatcher dispatcher;
@@ -73,15 +92,28 @@ void Deliver(const TRoots& root) {
   }
 }
 
+bool TDeviceMessageFilter::nativeEventFilter(const QByteArray&, void* message, qintptr*) {
+  // A hook may change the watches: they are looked up again per root.
+  std::vector<TRoots> ready;
+  for (const auto& [root, watch] : Dispatcher().watches)
+    if (watch.monitor->TakeMessage(message)) ready.push_back(root);
+  for (const TRoots& root : ready) Deliver(root);
+  return false;
+}
+
 bool OpenWatch(const TRoots& root) {
   TDispatcher& d = Dispatcher();
   if (d.watches.count(root) != 0) return true;
   std::unique_ptr<platform::DeviceMonitor> monitor =
-      d.factory ? d.factory(root.second, root.first) : platform::DeviceMonitor::CreateWithSystemUdev(root.second, root.first);
+      d.factory ? d.factory(root.second, root.first) : platform::DeviceMonitor::CreateForSystem(root.second, root.first);
   if (!monitor) return false;
-  auto* notifier = new QSocketNotifier(monitor->Descriptor(), QSocketNotifier::Read, QCoreApplication::instance());
-  QObject::connect(notifier, &QSocketNotifier::activated, notifier, [root] { Deliver(root); });
+  QSocketNotifier* notifier = nullptr;
+  if (monitor->Descriptor() >= 0) {
+    notifier = new QSocketNotifier(monitor->Descriptor(), QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [root] { Deliver(root); });
+  }
   d.watches.emplace(root, TWatch{std::move(monitor), notifier});
+  QCoreApplication::instance()->installNativeEventFilter(&MessageFilter());  // again: nothing changes
   return true;
 }
 
@@ -95,6 +127,8 @@ void CloseWatch(const TRoots& root) {
     notifier->deleteLater();
   }
   d.watches.erase(watch);
+  if (d.watches.empty() && QCoreApplication::instance())
+    QCoreApplication::instance()->removeNativeEventFilter(&MessageFilter());
 }
 
 // Removes a registration, on the user-interface thread (or with no

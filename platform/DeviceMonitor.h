@@ -1,56 +1,33 @@
-// Arrival and removal of USB devices and serial ports, as one descriptor to
-// wait on and a call that reads the next notice.
-//
-// Two sources feed it:
-//  - the udev monitor (USB devices and tty devices): source "udev" while
-//    udevd runs, else the kernel's own messages;
-//  - inotify on <dev>: nodes and symbolic links made, removed or renamed
-//    directly in <dev>, and on <dev>/pts: pseudo-terminal slaves made and
-//    removed. Virtual ports (a link to a pseudo-terminal slave,
-//    such as a gateway simulator publishes) are seen only here.
+// Arrival and removal of USB devices and serial ports, as notices read one
+// at a time on the thread that made the monitor (the user-interface
+// thread).
 //
 // Notices:
-//  - port: the port's device node name ("ttyUSB0", "ttyGW0");
-//  - device interface: a USB device, named by its sysfs path
-//    ("/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2"), which both the
-//    arrival and the removal message carry (its /dev/bus/usb node only
-//    where usbfs nodes are made), or by its device node when a message has
-//    no sysfs path.
-//
+//  - port: the port's name ("ttyUSB0", "COM5");
+//  - device interface: a USB device, by the system's path for it (a sysfs
+//    path on Linux, the device interface path on Windows).
 // One plugged-in USB serial adapter thus gives a device-interface notice and
-// a port notice. A port seen by both sources (udev and its node in <dev>)
-// is reported once: the monitor keeps the set of ports present (seeded from
-// <dev> when it starts), reports an arrival only for a port not in it and a
-// removal only for a port in it.
+// a port notice.
 //
-// Which entries of <dev> are ports is what the port lists take there
-// (PortOfDevEntry in SerialPortList.h): the node of a port registered in
-// sysfs, or a link leading, every step inside <dev>, to a pseudo-terminal
-// slave (<dev>/pts/<n>) or to such a node. Hidden names (leading "."),
-// character nodes unknown to sysfs and everything else pass without
-// notice. The monitor keeps, for each present port, where it leads: a name
-// that comes to lead elsewhere (a link renamed over by a link to another
-// pseudo-terminal) is reported as a removal, then an arrival. What a link
-// leads to may come or go without the link changing, so every link in
-// <dev> is looked at again after each change that <dev>, <dev>/pts or udev
-// reports: a link whose pseudo-terminal or port appears later arrives then,
-// one whose pseudo-terminal goes is removed. A removed entry can no longer
-// be resolved: its removal is reported when its name was known as a port.
-// A tty device udev reports is taken by its name (LooksLikePortName).
-//
-// Single-threaded: create it, wait on Descriptor() and call Next() on one
-// thread. The roots are parameters so tests can watch a built tree;
-// the udev part is an interface so tests can feed it (udev refuses built
-// /sys trees).
+// How a monitor tells that notices may be waiting differs by system, and
+// the caller serves both ways:
+//  - Linux (platform/linux/LinuxDeviceMonitor.h): a descriptor that is
+//    readable while a notice may be waiting (udev and inotify behind it);
+//  - Windows (platform/windows/WindowsDeviceMonitor.h): the monitor has a
+//    hidden window of its own, registered for device-interface notices of
+//    the USB class (RegisterDeviceNotificationA); its window takes the
+//    device-change messages (WM_DEVICECHANGE) and posts itself a message
+//    that the thread's message loop hands to TakeMessage.
+// The caller watches Descriptor() when it is not -1 and hands every native
+// message of the thread's message loop to TakeMessage; after either says
+// so, it reads Next() until it gives nothing.
 #pragma once
 
-#include <deque>
-#include <filesystem>
-#include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
+
+#include "platform/DeviceNames.h"
 
 namespace platform {
 
@@ -64,83 +41,32 @@ struct DeviceNotice {
   friend bool operator==(const DeviceNotice&, const DeviceNotice&) = default;
 };
 
-// One message of the udev monitor, in udev's words.
-struct UdevEvent {
-  std::string action;     // "add", "remove", "change", "bind", ...
-  std::string subsystem;  // "tty", "usb", ...
-  std::string devtype;    // "usb_device", "usb_interface", or empty
-  std::string devname;    // device node, "/dev/ttyUSB0"; may be empty
-  std::string syspath;    // "/sys/devices/.../ttyUSB0"; may be empty
-};
-
-// Where udev messages come from.
-class UdevEventSource {
- public:
-  virtual ~UdevEventSource() = default;
-  // Becomes readable when a message may be waiting.
-  virtual int Descriptor() const = 0;
-  // The next message, or nothing when none is waiting. A readable
-  // descriptor may still give nothing (a message the filter dropped).
-  virtual std::optional<UdevEvent> Receive() = 0;
-};
-
-// The system's udev monitor filtered to USB devices (devtype usb_device)
-// and tty devices. Null, with the last error set, when it cannot be made.
-std::unique_ptr<UdevEventSource> OpenUdevEventSource();
-
-// True for names of serial port nodes: "tty" followed by more than a
-// number (tty0..tty63 are virtual consoles), or "rfcomm...".
-bool LooksLikePortName(const std::string& name);
-
 class DeviceMonitor {
  public:
-  // Watches 'devRoot' and, when given, 'udev' (without one only <dev> is
-  // watched); 'sysRoot' tells which nodes are registered ports. Null, with
-  // the last error set, when <dev> cannot be watched.
-  static std::unique_ptr<DeviceMonitor> Create(const std::string& devRoot, std::unique_ptr<UdevEventSource> udev,
-                                               const std::string& sysRoot = "/sys");
-  // The same with the system's udev monitor, where it can be made.
-  static std::unique_ptr<DeviceMonitor> CreateWithSystemUdev(const std::string& devRoot, const std::string& sysRoot);
+  virtual ~DeviceMonitor() = default;
 
-  ~DeviceMonitor();
+  // Readable while a notice may be waiting (level-triggered); -1 for a
+  // monitor whose notices come through messages.
+  virtual int Descriptor() const = 0;
+  // Takes a native message of the thread's message loop (a Windows MSG;
+  // nothing else is read). True when it was this monitor's: notices may be
+  // waiting. Messages are never changed or used up.
+  virtual bool TakeMessage(const void* message) = 0;
+  // The next notice, or nothing once every source is drained for now.
+  virtual std::optional<DeviceNotice> Next() = 0;
+
+  // The system's monitor for the devices of 'devRoot', whose registered
+  // ports 'sysRoot' tells (Linux; Windows watches the system's devices and
+  // passes over both). Null, with the last error set, when it cannot be
+  // made. Made, read and destroyed on one thread, which runs a message
+  // loop on Windows.
+  static std::unique_ptr<DeviceMonitor> CreateForSystem(const std::string& devRoot = kDefaultDevRoot,
+                                                        const std::string& sysRoot = kDefaultSysRoot);
+
+ protected:
+  DeviceMonitor() = default;
   DeviceMonitor(const DeviceMonitor&) = delete;
   DeviceMonitor& operator=(const DeviceMonitor&) = delete;
-
-  // Readable while a notice may be waiting (level-triggered); never blocks
-  // the caller of Next().
-  int Descriptor() const { return epoll_; }
-  // The next notice, or nothing once every source is drained for now.
-  std::optional<DeviceNotice> Next();
-
-  // The ports known to be present in <dev> and through udev.
-  std::set<std::string> PresentPorts() const;
-
- private:
-  DeviceMonitor(std::string sysRoot, std::filesystem::path devRoot, int epoll, int inotify, int watch, int ptsWatch,
-                std::unique_ptr<UdevEventSource> udev);
-
-  void ReadInotify();
-  void ReadUdev();
-  // Looks at the entry 'name' of <dev> (made, removed, renamed, or a link
-  // whose end may have changed) and reports what changed for it.
-  void Evaluate(const std::string& name);
-  void RecheckLinks();
-  // inotify lost events: look at everything in <dev> and everything known.
-  void Rescan();
-  void PortArrived(const std::string& name, const std::string& node);
-  void PortRemoved(const std::string& name);
-  void Translate(const UdevEvent& event);
-
-  std::string sysRoot_;
-  std::filesystem::path devRoot_;  // canonical
-  int epoll_ = -1;
-  int inotify_ = -1;
-  int watch_ = -1;
-  int ptsWatch_ = -1;  // <dev>/pts; -1 when it cannot be watched
-  std::unique_ptr<UdevEventSource> udev_;
-  std::map<std::string, std::string> present_;  // port name -> where it leads
-  std::set<std::string> links_;                 // the links directly in <dev>
-  std::deque<DeviceNotice> pending_;
 };
 
 }  // namespace platform

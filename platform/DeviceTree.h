@@ -1,11 +1,14 @@
 // Walking the /sys and /dev trees without opening anything: the folder walk
-// and the link rules that the port list and the device lists share.
+// and the link rules that the Linux port list, device lists, monitor and
+// open-failure facts share.
 #pragma once
 
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <system_error>
+
+#include "platform/DeviceNames.h"
 
 namespace platform::devtree {
 
@@ -40,10 +43,8 @@ std::optional<std::string> ReadAttribute(const std::filesystem::path& file);
 std::optional<std::filesystem::path> UsbDeviceAbove(const std::filesystem::path& device,
                                                     const std::filesystem::path& sysRoot);
 
-// The path a device name stands for. As the system resolves a port's name
-// in its device namespace and never in a folder, a name without a '/'
-// names a node in the device folder 'devRoot'; a name with one is a path as
-// given (an empty name stays empty).
-std::string DevicePath(const std::string& name, const std::string& devRoot);
+// The device name rule lives with the system-neutral names
+// (platform/DeviceNames.h); the tree walks use it from here too.
+using platform::DevicePath;
 
 }  // namespace platform::devtree

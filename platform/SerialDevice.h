@@ -1,8 +1,9 @@
 // The serial device as the component sees it: a Win32-shaped driver
 // interface (device control block, timeouts, purge, event mask and wait,
 // asynchronous transfers with completion events, line-error fetch) that the
-// Linux backend emulates on a tty descriptor. Test doubles derive from
-// SerialDevice too, so the component never knows which one it drives.
+// Linux backend emulates on a tty descriptor and the Windows backend hands
+// to the system's comm driver. Test doubles derive from SerialDevice too,
+// so the component never knows which one it drives.
 //
 // Every operation returns false on failure and leaves the code in the
 // calling thread's last error (LastError.h).
@@ -245,6 +246,7 @@ class Event {
   // Blocks until set (no time limit). An auto-reset event is cleared again.
   void Wait();
 
+  // True for a manual-reset event (as made).
   bool ManualReset() const;
   // The system's own event object for the device's asynchronous records
   // (a Win32 event handle on Windows); null where the system has none.

@@ -1,63 +1,41 @@
-// The serial ports present on the machine, found without opening any device.
+// The serial ports present on the machine with their descriptions, found
+// without opening any device: what the tool lists for its user.
 //
-// Two sources are read:
-//  - the tty class of sysfs (<sys>/class/tty/*): an entry is a port when its
-//    device is bound to a driver; a UART entry whose `type` attribute is 0 is
-//    a ghost (a slot the driver reserved, with no hardware) and is skipped.
-//    Bluetooth RFCOMM entries are taken as they are: they have no driver of
-//    their own.
-//  - symbolic links directly in <dev> that lead, within <dev>, to a
-//    pseudo-terminal slave (<dev>/pts/<number>) or to a port found in sysfs:
-//    virtual ports, such as a gateway simulator publishes. Hidden names do
-//    not count (PortOfDevEntry below).
+// Linux: the tty class of sysfs (<sys>/class/tty/*: an entry whose device
+// is bound to a driver; a UART whose `type` attribute is 0 is a ghost and
+// is skipped; Bluetooth RFCOMM entries are taken as they are), then the
+// symbolic links directly in <dev> that lead, within <dev>, to a
+// pseudo-terminal slave or to such a port (virtual ports, "Virtual Serial
+// Port"). Descriptions such as "USB Serial Port (FT232R USB UART)". The
+// rules are in platform/linux/SysfsPorts.h.
 //
-// The roots are parameters so that tests can point them at a built tree.
+// Windows: the present devices of the "Ports" class that the device-setup
+// library lists (the library is loaded by its full path in the system
+// folder), each with the port name of its device key ("PortName") and its
+// device description. Only names "COM" (any letter case) followed by a
+// digit are taken: printer ports and other names are passed over. The
+// roots are not used.
 #pragma once
 
-#include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/DeviceNames.h"
 
 namespace platform {
 
 struct SerialPortEntry {
-  std::string name;         // device node name: "ttyUSB0", or the link's own name
+  std::string name;         // "ttyUSB0", "COM5": what the port opens by
   std::string description;  // "USB Serial Port (FT232R USB UART)"; empty when unknown
 };
 
-// None of these opens a device; unreadable parts of the trees are passed
-// over.
+// Present ports in the order the system gives them. Nothing sorted. A part
+// of the system's sources that cannot be read adds nothing.
+std::vector<SerialPortEntry> ListPresentPorts(const std::string& sysRoot = kDefaultSysRoot,
+                                              const std::string& devRoot = kDefaultDevRoot);
 
-// The ports drivers registered: the sysfs entries taken, in the order the
-// tty class folder gives them.
-std::vector<SerialPortEntry> ListRegisteredPorts(const std::string& sysRoot = "/sys");
-
-// Present ports in the order the system gives them: the registered ports,
-// then the virtual ports in the order of <dev>. Nothing sorted.
-std::vector<SerialPortEntry> ListPresentPorts(const std::string& sysRoot = "/sys",
-                                              const std::string& devRoot = "/dev");
-
-// Present ports, sorted by name: the list the tool shows.
-std::vector<SerialPortEntry> ListSerialPorts(const std::string& sysRoot = "/sys",
-                                             const std::string& devRoot = "/dev");
-
-// Which entries directly in <dev> are serial ports: the one rule the port
-// lists and the device monitor both follow. An entry is a port when its
-// name is not hidden (no leading ".") and
-//  - its name is that of a registered port (a sysfs entry that
-//    ListRegisteredPorts takes): the port's own node, or
-//  - it is a symbolic link that leads, every step inside <dev>, to a
-//    pseudo-terminal slave (<dev>/pts/<number>) or to the node of a
-//    registered port: a virtual port.
-// A character node unknown to sysfs is no port, whatever its name.
-struct DevPort {
-  bool registered = false;      // the node of a registered port; else a virtual port
-  std::filesystem::path node;   // where the port is reached: the entry itself, or the link's end
-};
-// What the entry 'name' directly in 'devRoot' (canonical) is by that rule;
-// nothing when it is absent or no port.
-std::optional<DevPort> PortOfDevEntry(const std::string& sysRoot, const std::filesystem::path& devRoot,
-                                      const std::string& name);
+// Present ports, sorted by name (byte order).
+std::vector<SerialPortEntry> ListSerialPorts(const std::string& sysRoot = kDefaultSysRoot,
+                                             const std::string& devRoot = kDefaultDevRoot);
 
 }  // namespace platform

@@ -10,7 +10,7 @@ far end, the master: bytes sent on it reach the port, bytes the port sends
 come back on it. Closing the connection closes the master, which hangs the
 port up, and removes the COM name.
 
-Usage: wine-pty-bridge.py <dosdevices folder> <file to write the TCP port to>
+Usage: wine-pty-bridge.py <dosdevices folder> <file or FIFO to write the TCP port to>
 """
 import os
 import pty
@@ -112,10 +112,8 @@ listener.bind(("127.0.0.1", 0))
 listener.listen(64)
 listener.setblocking(False)
 sel.register(listener, selectors.EVENT_READ, (None, "listen"))
-tmp = port_file + ".tmp"
-with open(tmp, "w") as f:
+with open(port_file, "w") as f:
     f.write("%d\n" % listener.getsockname()[1])
-os.rename(tmp, port_file)
 
 pairs = []
 try:

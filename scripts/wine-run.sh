@@ -37,6 +37,11 @@ for d in /dev/ttyS*; do
   fi
 done
 
+# Runs a command in a session of its own without leading it: a session
+# leader that opens a terminal takes it as its controlling terminal, and the
+# hang-up of a test's pseudo-terminal would then signal it.
+detached() { setsid -w sh -c '"$@"; exit $?' detached "$@"; }
+
 mkdir -p "$prefix"
 prefix=$(cd "$prefix" && pwd)
 export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
@@ -44,29 +49,34 @@ export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="winemen
 (
   flock 9
   if [ ! -f "$prefix/system.reg" ]; then
-    setsid "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
+    detached "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
+  fi
+  # Without a display the null graphics driver serves: windows (the
+  # system's dialogs among them) can still be made and answered by tests.
+  # A display is used where there is one.
+  if ! grep -q '^"Graphics"="x11,null"' "$prefix/user.reg" 2>/dev/null; then
+    detached "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11,null /f </dev/null >/dev/null 2>&1 || true
   fi
 ) 9>"$prefix.lock"
 # The server and the prefix's own processes start here, away from the
 # program's output (whoever waits for that output would wait for them too),
 # and stay until nothing has run in the prefix for 30 seconds.
-setsid /usr/lib/wine/wineserver -p30 </dev/null >/dev/null 2>&1 || true
-setsid "$wine" wineboot </dev/null >/dev/null 2>&1 || true
+detached /usr/lib/wine/wineserver -p30 </dev/null >/dev/null 2>&1 || true
+detached "$wine" wineboot </dev/null >/dev/null 2>&1 || true
 
-bridge_port=$(mktemp)
-rm -f "$bridge_port"
-python3 "$here/wine-pty-bridge.py" "$prefix/dosdevices" "$bridge_port" &
+# The bridge tells its TCP port through a FIFO, read as soon as it listens.
+bridge_dir=$(mktemp -d)
+mkfifo "$bridge_dir/port"
+python3 "$here/wine-pty-bridge.py" "$prefix/dosdevices" "$bridge_dir/port" &
 bridge=$!
-trap 'kill $bridge 2>/dev/null; wait $bridge 2>/dev/null; rm -f "$bridge_port"' EXIT
-for _ in $(seq 1 500); do
-  [ -s "$bridge_port" ] && break
-  kill -0 $bridge 2>/dev/null || { echo "wine-run: the pseudo-terminal bridge did not start" >&2; exit 2; }
-  sleep 0.01
-done
-export QL75N_PTY_BRIDGE=$(cat "$bridge_port")
+trap 'kill $bridge 2>/dev/null; wait $bridge 2>/dev/null; rm -rf "$bridge_dir"' EXIT
+exec 8<>"$bridge_dir/port"  # opened both ways, so a bridge that died cannot block the open
+if ! read -r -t 30 QL75N_PTY_BRIDGE <&8 || [ -z "$QL75N_PTY_BRIDGE" ]; then
+  echo "wine-run: the pseudo-terminal bridge did not start" >&2
+  exit 2
+fi
+exec 8<&-
+export QL75N_PTY_BRIDGE
 
-# A session of its own keeps the terminal's hang-up away from the server.
 set +e
-setsid -w "$wine" "$@"
-status=$?
-exit $status
+detached "$wine" "$@"

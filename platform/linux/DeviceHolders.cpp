@@ -1,4 +1,4 @@
-#include "platform/DeviceHolders.h"
+#include "platform/linux/DeviceHolders.h"
 
 #include <sys/stat.h>
 

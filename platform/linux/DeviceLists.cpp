@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "platform/DeviceTree.h"
-#include "platform/SerialPortList.h"
+#include "platform/linux/SysfsPorts.h"
 
 namespace platform {
 

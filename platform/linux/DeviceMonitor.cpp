@@ -1,4 +1,4 @@
-#include "platform/DeviceMonitor.h"
+#include "platform/linux/LinuxDeviceMonitor.h"
 
 #include <libudev.h>
 #include <limits.h>
@@ -14,7 +14,7 @@
 
 #include "platform/DeviceTree.h"
 #include "platform/LastError.h"
-#include "platform/SerialPortList.h"
+#include "platform/linux/SysfsPorts.h"
 
 namespace platform {
 
@@ -104,12 +104,16 @@ std::unique_ptr<UdevEventSource> OpenUdevEventSource() {
   return std::make_unique<LibudevSource>(context, monitor);
 }
 
-std::unique_ptr<DeviceMonitor> DeviceMonitor::CreateWithSystemUdev(const std::string& devRoot, const std::string& sysRoot) {
+std::unique_ptr<DeviceMonitor> DeviceMonitor::CreateForSystem(const std::string& devRoot, const std::string& sysRoot) {
+  return LinuxDeviceMonitor::CreateWithSystemUdev(devRoot, sysRoot);
+}
+
+std::unique_ptr<LinuxDeviceMonitor> LinuxDeviceMonitor::CreateWithSystemUdev(const std::string& devRoot, const std::string& sysRoot) {
   // Without udev the links and nodes in <dev> are still seen.
   return Create(devRoot, OpenUdevEventSource(), sysRoot);
 }
 
-std::unique_ptr<DeviceMonitor> DeviceMonitor::Create(const std::string& devRoot,
+std::unique_ptr<LinuxDeviceMonitor> LinuxDeviceMonitor::Create(const std::string& devRoot,
                                                      std::unique_ptr<UdevEventSource> udev,
                                                      const std::string& sysRoot) {
   std::error_code ec;
@@ -137,11 +141,11 @@ std::unique_ptr<DeviceMonitor> DeviceMonitor::Create(const std::string& devRoot,
   // Where links to pseudo-terminals lead: without it such a link is still
   // looked at whenever <dev> or udev reports a change.
   const int ptsWatch = ::inotify_add_watch(inotify, (root / "pts").c_str(), kDevWatchMask);
-  return std::unique_ptr<DeviceMonitor>(
-      new DeviceMonitor(sysRoot, root, epoll, inotify, watch, ptsWatch, std::move(udev)));
+  return std::unique_ptr<LinuxDeviceMonitor>(
+      new LinuxDeviceMonitor(sysRoot, root, epoll, inotify, watch, ptsWatch, std::move(udev)));
 }
 
-DeviceMonitor::DeviceMonitor(std::string sysRoot, fs::path devRoot, int epoll, int inotify, int watch,
+LinuxDeviceMonitor::LinuxDeviceMonitor(std::string sysRoot, fs::path devRoot, int epoll, int inotify, int watch,
                              int ptsWatch, std::unique_ptr<UdevEventSource> udev)
     : sysRoot_(std::move(sysRoot)),
       devRoot_(std::move(devRoot)),
@@ -154,12 +158,12 @@ DeviceMonitor::DeviceMonitor(std::string sysRoot, fs::path devRoot, int epoll, i
   pending_.clear();  // what is there from the start is present, not arriving
 }
 
-DeviceMonitor::~DeviceMonitor() {
+LinuxDeviceMonitor::~LinuxDeviceMonitor() {
   ::close(inotify_);
   ::close(epoll_);
 }
 
-std::optional<DeviceNotice> DeviceMonitor::Next() {
+std::optional<DeviceNotice> LinuxDeviceMonitor::Next() {
   if (pending_.empty()) {
     ReadInotify();
     ReadUdev();
@@ -170,7 +174,7 @@ std::optional<DeviceNotice> DeviceMonitor::Next() {
   return notice;
 }
 
-void DeviceMonitor::ReadInotify() {
+void LinuxDeviceMonitor::ReadInotify() {
   alignas(inotify_event) char buffer[16 * (sizeof(inotify_event) + NAME_MAX + 1)];
   for (;;) {
     const ssize_t length = ::read(inotify_, buffer, sizeof buffer);
@@ -190,7 +194,7 @@ void DeviceMonitor::ReadInotify() {
   }
 }
 
-void DeviceMonitor::ReadUdev() {
+void LinuxDeviceMonitor::ReadUdev() {
   if (!udev_) return;
   while (auto event = udev_->Receive()) {
     Translate(*event);
@@ -198,7 +202,7 @@ void DeviceMonitor::ReadUdev() {
   }
 }
 
-void DeviceMonitor::Translate(const UdevEvent& event) {
+void LinuxDeviceMonitor::Translate(const UdevEvent& event) {
   const bool added = event.action == "add";
   const bool removed = event.action == "remove";
   if (!added && !removed) return;
@@ -215,7 +219,7 @@ void DeviceMonitor::Translate(const UdevEvent& event) {
   }
 }
 
-void DeviceMonitor::Evaluate(const std::string& name) {
+void LinuxDeviceMonitor::Evaluate(const std::string& name) {
   std::error_code ec;
   if (fs::is_symlink(fs::symlink_status(devRoot_ / name, ec)))
     links_.insert(name);
@@ -228,30 +232,30 @@ void DeviceMonitor::Evaluate(const std::string& name) {
   if (port) PortArrived(name, port->node.string());
 }
 
-void DeviceMonitor::RecheckLinks() {
+void LinuxDeviceMonitor::RecheckLinks() {
   const std::set<std::string> links = links_;  // Evaluate edits the set
   for (const auto& name : links) Evaluate(name);
 }
 
-void DeviceMonitor::Rescan() {
+void LinuxDeviceMonitor::Rescan() {
   std::set<std::string> names = links_;
   for (const auto& [name, node] : present_) names.insert(name);
   devtree::ForEachEntry(devRoot_, [&](const fs::directory_entry& e) { names.insert(e.path().filename().string()); });
   for (const auto& name : names) Evaluate(name);
 }
 
-void DeviceMonitor::PortArrived(const std::string& name, const std::string& node) {
+void LinuxDeviceMonitor::PortArrived(const std::string& name, const std::string& node) {
   if (!present_.emplace(name, node).second) return;  // already reported by the other source
   pending_.push_back({DeviceNotice::Kind::Arrival, DeviceNotice::Type::Port, name});
 }
 
-std::set<std::string> DeviceMonitor::PresentPorts() const {
+std::set<std::string> LinuxDeviceMonitor::PresentPorts() const {
   std::set<std::string> names;
   for (const auto& [name, node] : present_) names.insert(name);
   return names;
 }
 
-void DeviceMonitor::PortRemoved(const std::string& name) {
+void LinuxDeviceMonitor::PortRemoved(const std::string& name) {
   if (present_.erase(name) == 0) return;  // never a port, or already reported
   pending_.push_back({DeviceNotice::Kind::Removal, DeviceNotice::Type::Port, name});
 }

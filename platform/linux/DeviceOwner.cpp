@@ -1,4 +1,4 @@
-#include "platform/DeviceOwner.h"
+#include "platform/linux/DeviceOwner.h"
 
 #include <pwd.h>
 #include <sys/stat.h>

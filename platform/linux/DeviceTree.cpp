@@ -57,9 +57,4 @@ std::optional<fs::path> UsbDeviceAbove(const fs::path& device, const fs::path& s
   return std::nullopt;
 }
 
-std::string DevicePath(const std::string& name, const std::string& devRoot) {
-  if (name.empty() || name.find('/') != std::string::npos) return name;
-  return devRoot + "/" + name;
-}
-
 }  // namespace platform::devtree

@@ -6,6 +6,8 @@
 
 #include "platform/DeviceTree.h"
 #include "platform/LastError.h"
+#include "platform/linux/DeviceHolders.h"
+#include "platform/linux/DeviceOwner.h"
 
 namespace platform {
 
@@ -90,6 +92,10 @@ OpenFailure DescribeOpenFailure(int errorCode, const std::string& deviceName, bo
   if (failure.kind == OpenFailureKind::PermissionDenied) DescribeGroup(failure, path, roots, who);
   if (failure.kind == OpenFailureKind::InUse) DescribeHolders(failure, path, roots);
   return failure;
+}
+
+OpenFailure DescribeOpenFailure(int errorCode, const std::string& deviceName, bool listed, const SystemRoots& roots) {
+  return DescribeOpenFailure(errorCode, deviceName, listed, roots, CurrentIdentity());
 }
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-#include "platform/SerialPortList.h"
+#include "platform/linux/SysfsPorts.h"
 
 #include <algorithm>
 #include <array>
@@ -164,14 +164,6 @@ std::optional<DevPort> PortOfDevEntry(const std::string& sysRoot, const fs::path
   auto node = ResolveWithin(entry, devRoot);
   if (!node || !IsSerialNode(*node, devRoot, sysRoot)) return std::nullopt;
   return DevPort{false, std::move(*node)};
-}
-
-std::vector<SerialPortEntry> ListSerialPorts(const std::string& sysRoot,
-                                             const std::string& devRoot) {
-  std::vector<SerialPortEntry> ports = ListPresentPorts(sysRoot, devRoot);
-  std::sort(ports.begin(), ports.end(),
-            [](const SerialPortEntry& a, const SerialPortEntry& b) { return a.name < b.name; });
-  return ports;
 }
 
 }  // namespace platform

@@ -111,7 +111,6 @@ void WindowsSerialDevice::Close() {
   if (aheadPending_)
     ::WaitForSingleObject(aheadDone_, INFINITE);
   aheadPending_ = false;
-  holding_ = false;
   ::CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
   if (wake_ != nullptr)
@@ -187,8 +186,12 @@ bool WindowsSerialDevice::SetupComm(uint32_t inQueue, uint32_t outQueue) {
   // negative there.
   if (inQueue == 0 || outQueue == 0 || inQueue > INT32_MAX || outQueue > INT32_MAX)
     return Fail(ERROR_INVALID_PARAMETER);
+  std::lock_guard lock(aheadMutex_);
   if (!::SetupComm(handle_, inQueue, outQueue))
     return FailWithSystemError();
+  inQueueSize_ = inQueue;
+  if (ownWaits_)
+    WakeOwnWait();  // a larger queue may hold more
   return true;
 }
 
@@ -197,6 +200,9 @@ bool WindowsSerialDevice::GetCommTimeouts(COMMTIMEOUTS& timeouts) {
   if (!call)
     return Fail(ERROR_INVALID_HANDLE);
   ::COMMTIMEOUTS system{};
+  std::unique_lock lock(aheadMutex_, std::defer_lock);
+  if (ownWaits_)
+    lock.lock();  // not the read ahead's own for a moment
   if (!::GetCommTimeouts(handle_, &system))
     return FailWithSystemError();
   timeouts.ReadIntervalTimeout = system.ReadIntervalTimeout;
@@ -239,8 +245,12 @@ bool WindowsSerialDevice::PurgeComm(uint32_t flags) {
   std::lock_guard lock(aheadMutex_);
   if (!::PurgeComm(handle_, flags))
     return FailWithSystemError();
-  if (flags & PURGE_RXCLEAR)
-    holding_ = false;  // the byte read ahead is received data too
+  if (flags & PURGE_RXCLEAR) {
+    // The bytes read ahead are received data too.
+    held_.clear();
+    heldFirst_ = 0;
+    fresh_ = freshFlag_ = false;
+  }
   // The aborted transfers end now, also where the driver only drops the
   // queues. One that has ended already is not found, which is no failure.
   const OVERLAPPED* read = nullptr;

@@ -33,13 +33,17 @@
 // event character) gets waits of the device's own
 // (WindowsSerialDeviceOwnWait.cpp): the wait blocks the calling thread on a
 // one-byte read of the device's that stands ahead of the caller's reads.
-// The byte it takes is the first the caller's next read returns and is
-// counted in the input queue; it reports EV_RXCHAR, and EV_RXFLAG when it is
-// the event character. Nothing polls: the wait sleeps until the byte
-// comes, the mask changes, events are put back or the device closes.
-// EV_TXEMPTY and the modem and error events are not reported there. Every
-// Windows port driver answers GetCommModemStatus, so on Windows itself the
-// system's wait is always the one used.
+// The bytes it takes are held for the caller's next read, which returns
+// them first, and are counted in the input queue; each reports EV_RXCHAR,
+// and EV_RXFLAG when it is the event character (bytes that the caller's
+// own reads take straight from the driver are not looked at). While the
+// caller does not read, the wait goes on reading ahead, a byte at a time,
+// up to the input queue size, so every arrival is reported as the driver
+// would. Nothing polls: the wait sleeps until a byte comes, the caller
+// takes bytes, the mask changes, events are put back or the device
+// closes. EV_TXEMPTY and the modem and error events are not reported there. Every Windows port
+// driver answers GetCommModemStatus, so on Windows itself the system's wait
+// is always the one used.
 #pragma once
 
 #include <windows.h>
@@ -132,8 +136,10 @@ class WindowsSerialDevice final : public SerialDevice {
   bool StartAheadLocked();
   // Takes the outcome of the read ahead once it has ended (with 'wait',
   // waits for that); a failure's code in 'error' (0 when there was none).
+  void HoldAheadByteLocked();
+  size_t HeldLocked() const { return held_.size() - heldFirst_; }
   void CollectAheadLocked(bool wait, DWORD& error);
-  // ReadFile when the device's own byte may stand ahead.
+  // ReadFile when bytes the device read ahead may be held.
   bool ReadWithAheadLocked(void* buffer, uint32_t count, Overlapped& overlapped);
   // Wakes a wait of the device's own (a mask change, put-back events, Close).
   void WakeOwnWait();
@@ -186,10 +192,13 @@ class WindowsSerialDevice final : public SerialDevice {
   ::COMMTIMEOUTS timeouts_{};
   OVERLAPPED aheadRecord_{};
   HANDLE aheadDone_ = nullptr;  // manual-reset: the read ahead has ended
-  char aheadByte_ = 0;
+  char aheadByte_ = 0;     // where the read ahead puts its byte
   bool aheadPending_ = false;
-  bool holding_ = false;   // the byte ahead was read and not yet taken
-  bool reported_ = false;  // a wait has reported the byte held
+  std::string held_;       // bytes read ahead, not yet taken by the caller
+  size_t heldFirst_ = 0;   // held_[heldFirst_, end) are still held
+  bool fresh_ = false;     // bytes came that no wait has reported yet
+  bool freshFlag_ = false;  // ... and the event character was among them
+  uint32_t inQueueSize_ = 4096;  // the most bytes held, as the driver's queue
 };
 
 }  // namespace platform

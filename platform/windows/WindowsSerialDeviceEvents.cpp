@@ -33,8 +33,10 @@ bool WindowsSerialDevice::GetCommMask(uint32_t& mask) {
   Call call(*this);
   if (!call)
     return Fail(ERROR_INVALID_HANDLE);
-  std::lock_guard lock(maskMutex_);
-  mask = mask_;
+  DWORD system = 0;
+  if (!::GetCommMask(handle_, &system))
+    return FailWithSystemError();
+  mask = system;
   return true;
 }
 

@@ -18,8 +18,8 @@ bool WindowsSerialDevice::ClearCommError(uint32_t& errors, COMSTAT* status) {
     return FailWithSystemError();
   errors = bits;
   if (status != nullptr) {
-    // The byte read ahead waits for the caller's next read.
-    status->cbInQue = system.cbInQue + (holding_ ? 1 : 0);
+    // The bytes read ahead wait for the caller's next read.
+    status->cbInQue = system.cbInQue + static_cast<uint32_t>(HeldLocked());
     status->cbOutQue = system.cbOutQue;
   }
   return true;

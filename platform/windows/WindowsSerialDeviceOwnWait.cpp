@@ -1,7 +1,10 @@
 // The Windows serial device: waits of the device's own, for a driver that
 // cannot wait for events itself (WindowsSerialDevice.h says when). The wait
-// blocks its thread on a one-byte read that stands ahead of the caller's
-// reads; the byte it takes is handed to the caller's next read first.
+// blocks its thread on one-byte reads that stand ahead of the caller's
+// reads; the bytes they take are handed to the caller's next read first.
+#include <algorithm>
+#include <cstring>
+
 #include "platform/LastError.h"
 #include "platform/windows/WindowsSerialDeviceInternal.h"
 
@@ -36,17 +39,20 @@ bool WindowsSerialDevice::OwnWait(uint32_t& eventMask, uint64_t generation) {
         eventMask = 0;
         return true;
       }
-      if (holding_ && !reported_) {
+      if (fresh_) {
         uint32_t events = mask & EV_RXCHAR;
-        if ((mask & EV_RXFLAG) && aheadByte_ == eventChar_.load(std::memory_order_relaxed))
+        if ((mask & EV_RXFLAG) && freshFlag_)
           events |= EV_RXFLAG;
         if (events != 0) {
-          reported_ = true;
+          fresh_ = false;
+          freshFlag_ = false;
           eventMask = events;
           return true;
         }
       }
-      if (!holding_ && !aheadPending_ && (mask & (EV_RXCHAR | EV_RXFLAG))) {
+      // Reading ahead goes on while the mask asks for received bytes and
+      // the held bytes stay within the queue size.
+      if (!aheadPending_ && (mask & (EV_RXCHAR | EV_RXFLAG)) && HeldLocked() < inQueueSize_) {
         if (!StartAheadLocked())
           return false;
         continue;  // it may have found its byte at once
@@ -73,10 +79,11 @@ bool WindowsSerialDevice::StartAheadLocked() {
   const DWORD code = done ? 0 : ::GetLastError();
   ::SetCommTimeouts(handle_, &timeouts_);
   if (done) {
-    if (aheadRecord_.InternalHigh == 1) {
-      holding_ = true;
-      reported_ = false;
-    }
+    // Without a time limit a read ends short only at the end of the data:
+    // the far end is gone.
+    if (aheadRecord_.InternalHigh != 1)
+      return Fail(ERROR_BROKEN_PIPE);
+    HoldAheadByteLocked();
     return true;
   }
   if (code == ERROR_IO_PENDING) {
@@ -100,10 +107,21 @@ void WindowsSerialDevice::CollectAheadLocked(bool wait, DWORD& error) {
     return;
   }
   aheadPending_ = false;
-  if (count == 1) {
-    holding_ = true;
-    reported_ = false;
+  if (count == 1)
+    HoldAheadByteLocked();
+  else
+    error = ERROR_BROKEN_PIPE;  // ended short without a time limit: no more data
+}
+
+void WindowsSerialDevice::HoldAheadByteLocked() {
+  if (heldFirst_ == held_.size()) {
+    held_.clear();  // start over once everything was taken
+    heldFirst_ = 0;
   }
+  held_.push_back(aheadByte_);
+  fresh_ = true;
+  if (aheadByte_ == eventChar_.load(std::memory_order_relaxed))
+    freshFlag_ = true;
 }
 
 bool WindowsSerialDevice::ReadWithAheadLocked(void* buffer, uint32_t count, Overlapped& overlapped) {
@@ -118,24 +136,28 @@ bool WindowsSerialDevice::ReadWithAheadLocked(void* buffer, uint32_t count, Over
       return Fail(error);
     }
   }
-  if (!holding_ || count == 0)
+  const size_t held = HeldLocked();
+  if (held == 0 || count == 0)
     return Issued(overlapped, ::ReadFile(handle_, buffer, count, nullptr, &SystemRecord(overlapped)));
-  static_cast<char*>(buffer)[0] = aheadByte_;
-  holding_ = false;
-  reported_ = false;
-  Part(overlapped).ahead = 1;
-  WakeOwnWait();  // a wait that reported the byte reads ahead again
-  if (count == 1) {
+  // The held bytes come first, as the oldest received.
+  const uint32_t taken = static_cast<uint32_t>(std::min<size_t>(held, count));
+  std::memcpy(buffer, held_.data() + heldFirst_, taken);
+  heldFirst_ += taken;
+  if (HeldLocked() == 0)
+    fresh_ = freshFlag_ = false;  // nothing left to announce
+  Part(overlapped).ahead = taken;
+  WakeOwnWait();  // a wait that stopped at the queue size reads ahead again
+  if (taken == count) {
     // Complete at once, as the system completes a read it can serve.
     SystemRecord(overlapped).Internal = 0;
     if (overlapped.hEvent != nullptr)
       overlapped.hEvent->Set();
     overlapped.Internal = 0;
-    overlapped.InternalHigh = 1;
+    overlapped.InternalHigh = taken;
     return true;
   }
-  return Issued(overlapped,
-                ::ReadFile(handle_, static_cast<char*>(buffer) + 1, count - 1, nullptr, &SystemRecord(overlapped)));
+  return Issued(overlapped, ::ReadFile(handle_, static_cast<char*>(buffer) + taken, count - taken, nullptr,
+                                       &SystemRecord(overlapped)));
 }
 
 }  // namespace platform

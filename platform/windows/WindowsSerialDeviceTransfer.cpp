@@ -117,7 +117,13 @@ bool WindowsSerialDevice::WriteFile(const void* buffer, uint32_t count, Overlapp
   if (!PrepareRecord(overlapped))
     return false;
   ForgetTransfer(overlapped.hEvent);
+  // Not while the device's own read ahead has set its timeouts for a moment.
+  std::unique_lock lock(aheadMutex_, std::defer_lock);
+  if (ownWaits_)
+    lock.lock();
   const BOOL done = ::WriteFile(handle_, buffer, count, nullptr, &SystemRecord(overlapped));
+  if (lock.owns_lock())
+    lock.unlock();
   const bool ok = Issued(overlapped, done);
   if (!ok && overlapped.Internal == static_cast<uint32_t>(kErrorIoPending)) {
     TrackTransfer(overlapped, pendingWrite_);

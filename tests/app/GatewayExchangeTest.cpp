@@ -31,7 +31,7 @@
 #include "app/PortDiscovery.h"
 #include "app/Texts.h"
 #include "comport/Comport.h"
-#include "platform/DeviceOwner.h"
+#include "platform/linux/DeviceOwner.h"
 #include "platform/LastError.h"
 #include "platform/PtyPair.h"
 #include "framework/BoxAnswerer.h"
@@ -73,7 +73,7 @@ class GatewayExchangeTest : public ::testing::Test {
     // The window's device notices: the built /dev tree and udev messages
     // the test feeds.
     SetDeviceMonitorFactory([this](const std::string& root, const std::string& sysRoot) {
-      return platform::DeviceMonitor::Create(root, std::make_unique<FakeUdevSource>(udev_), sysRoot);
+      return platform::LinuxDeviceMonitor::Create(root, std::make_unique<FakeUdevSource>(udev_), sysRoot);
     });
   }
   void TearDown() override {

@@ -2,13 +2,12 @@
 // the port is registered with the device notice dispatcher, and the hook
 // turns device-change messages into OnDeviceArrival / OnDeviceRemoved.
 //
-// The dispatcher's monitors watch a built /dev tree and take udev messages
-// the test feeds, whatever root the port asks for.
+// The dispatcher's monitors are the system's own kind, fed by the test
+// (support/DeviceNoticeFeed.h), whatever root the port asks for.
 #include <gtest/gtest.h>
 
 #include <QTest>
 #include <QThread>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,8 +16,7 @@
 #include "comport/Comport.h"
 #include "framework/Application.h"
 #include "framework/DeviceNotices.h"
-#include "support/FakeTree.h"
-#include "support/FakeUdevSource.h"
+#include "support/DeviceNoticeFeed.h"
 #include "support/OtherThread.h"
 
 namespace {
@@ -51,7 +49,7 @@ class ComportDeviceNotices : public ::testing::Test {
       ++monitorsMade_;
       rootsWatched_.push_back(sysRoot + " " + root);
       if (failMonitor_) return nullptr;
-      return platform::DeviceMonitor::Create(tree_.Dev(), std::make_unique<FakeUdevSource>(feed_));
+      return feed_.MakeMonitor(root);
     });
   }
   void TearDown() override { SetDeviceMonitorFactory({}); }
@@ -59,8 +57,7 @@ class ComportDeviceNotices : public ::testing::Test {
   TDeviceArrivalEvent Arrival(Listener& l) { return TDeviceArrivalEvent(&l, &Listener::Arrived); }
   TDeviceRemovedEvent Removal(Listener& l) { return TDeviceRemovedEvent(&l, &Listener::Removed); }
 
-  FakeTree tree_;
-  std::shared_ptr<FakeUdevFeed> feed_ = std::make_shared<FakeUdevFeed>();
+  TDeviceNoticeFeed feed_;
   int monitorsMade_ = 0;
   std::vector<std::string> rootsWatched_;
   bool failMonitor_ = false;
@@ -128,16 +125,15 @@ TEST_F(ComportDeviceNotices, EventsFireOnTheUserInterfaceThreadWithTheNames) {
   Listener listener{&calls_, "l", &port};
   port.SetOnDeviceArrival(Arrival(listener));
   port.SetOnDeviceRemoved(Removal(listener));
-  const std::string usb = FakeUdevFeed::UsbPath("1-2");
+  const std::string usb = TDeviceNoticeFeed::UsbInterface("1-2");
 
-  tree_.Pts(0);
-  tree_.Link(tree_.dev() / "ttyGW0", "pts/0");
+  feed_.PlugPort("ttyGW0");
   ASSERT_TRUE(QTest::qWaitFor([&] { return calls_.size() == 1; }, kGenerousMs));
-  feed_->PlugUsbSerial("ttyUSB0", "1-2");
+  feed_.PlugUsbSerial("ttyUSB0", "1-2");
   ASSERT_TRUE(QTest::qWaitFor([&] { return calls_.size() == 3; }, kGenerousMs));
-  feed_->PullUsbSerial("ttyUSB0", "1-2");
+  feed_.PullUsbSerial("ttyUSB0", "1-2");
   ASSERT_TRUE(QTest::qWaitFor([&] { return calls_.size() == 5; }, kGenerousMs));
-  std::filesystem::remove(tree_.dev() / "ttyGW0");
+  feed_.PullPort("ttyGW0");
   ASSERT_TRUE(QTest::qWaitFor([&] { return calls_.size() == 6; }, kGenerousMs));
   EXPECT_EQ(calls_, (std::vector<std::string>{"l arrived ttyGW0", "l arrived " + usb, "l arrived ttyUSB0",
                                               "l removed ttyUSB0", "l removed " + usb, "l removed ttyGW0"}));
@@ -216,9 +212,9 @@ TEST_F(ComportDeviceNotices, APortGoingAwayUnregistersAndOthersStillHearNotices)
   EXPECT_EQ(RegisteredDeviceHooks(), 2);
   going.reset();
   EXPECT_EQ(RegisteredDeviceHooks(), 1);
-  feed_->PlugUsbSerial("ttyUSB0", "1-2");
+  feed_.PlugUsbSerial("ttyUSB0", "1-2");
   ASSERT_TRUE(QTest::qWaitFor([&] { return calls_.size() == 2; }, kGenerousMs));
-  EXPECT_EQ(calls_, (std::vector<std::string>{"staying arrived " + FakeUdevFeed::UsbPath("1-2"),
+  EXPECT_EQ(calls_, (std::vector<std::string>{"staying arrived " + TDeviceNoticeFeed::UsbInterface("1-2"),
                                               "staying arrived ttyUSB0"}));
   EXPECT_TRUE(stayingListener.wellCalled);
 }
@@ -233,7 +229,7 @@ TEST_F(ComportDeviceNotices, HandlersChangedOrThePortDestroyedOnAnotherThread) {
   Listener listener{&calls_, "l", port.get()};
   port->SetOnDeviceArrival(Arrival(listener));
   int plugged = 0;
-  const auto plug = [&] { feed_->PlugUsbSerial("ttyUSB" + std::to_string(plugged++), "1-2"); };
+  const auto plug = [&] { feed_.PlugUsbSerial("ttyUSB" + std::to_string(plugged++), "1-2"); };
   const struct {
     const char* what;
     std::function<void()> change;
@@ -251,7 +247,7 @@ TEST_F(ComportDeviceNotices, HandlersChangedOrThePortDestroyedOnAnotherThread) {
     if (port) {
       // The registration works: a notice reaches the handler.
       calls_.clear();
-      feed_->PullUsbSerial("ttyUSB0", "1-2");
+      feed_.PullUsbSerial("ttyUSB0", "1-2");
       if (step.hooks == 1) EXPECT_TRUE(QTest::qWaitFor([&] { return !calls_.empty(); }, kGenerousMs));
     }
   }
@@ -271,11 +267,11 @@ TEST_F(ComportDeviceNotices, AHandlerMayClearItselfOrFreeThePort) {
     seen.push_back("removed " + name.toStdString());
     port.reset();  // the port goes from inside its own event
   }));
-  const std::string usb = FakeUdevFeed::UsbPath("1-2");
-  feed_->PlugUsbSerial("ttyUSB0", "1-2");  // the adapter, then its port: the second finds no handler
+  const std::string usb = TDeviceNoticeFeed::UsbInterface("1-2");
+  feed_.PlugUsbSerial("ttyUSB0", "1-2");  // the adapter, then its port: the second finds no handler
   ASSERT_TRUE(QTest::qWaitFor([&] { return !seen.empty(); }, kGenerousMs));
   EXPECT_EQ(RegisteredDeviceHooks(), 1);
-  feed_->PullUsbSerial("ttyUSB0", "1-2");  // the port, then the adapter: the first frees the port
+  feed_.PullUsbSerial("ttyUSB0", "1-2");  // the port, then the adapter: the first frees the port
   ASSERT_TRUE(QTest::qWaitFor([&] { return !port; }, kGenerousMs));
   EXPECT_EQ(seen, (std::vector<std::string>{"arrived " + usb, "removed ttyUSB0"}));
   EXPECT_EQ(RegisteredDeviceHooks(), 0);

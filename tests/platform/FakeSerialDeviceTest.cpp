@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <vector>
 
 #include "support/FakeSerialDevice.h"
 
@@ -136,6 +137,33 @@ TEST(FakeSerialDevice, HeldWritesKeepTheBytesOfTheCallAndCloseEndsThem) {
   EXPECT_EQ(GetLastError(), ECANCELED);
 }
 
+// What a pseudo-terminal cannot do (under Wine it has no modem lines at
+// all, and no break reaches the far end) the component's tests get from the
+// double: modem lines with their events, break and the escape functions.
+TEST(FakeSerialDevice, ModemLinesBreakAndEscapeFunctions) {
+  FakeSerialDevice dev;
+  ASSERT_TRUE(dev.SetCommMask(EV_CTS | EV_DSR | EV_RLSD | EV_RING));
+  Event ev(false, false);
+  Overlapped ov{&ev};
+  uint32_t got = 0;
+  std::thread waiter([&] { EXPECT_TRUE(dev.WaitCommEvent(got, ov)); });
+  dev.AwaitWaiter();
+  dev.SetModemStatus(MS_CTS_ON | MS_RING_ON);
+  waiter.join();
+  EXPECT_EQ(got, EV_CTS | EV_RING);
+  uint32_t status = 0;
+  ASSERT_TRUE(dev.GetCommModemStatus(status));
+  EXPECT_EQ(status, MS_CTS_ON | MS_RING_ON);
+
+  EXPECT_TRUE(dev.SetCommBreak());
+  EXPECT_TRUE(dev.BreakOn());
+  EXPECT_TRUE(dev.ClearCommBreak());
+  EXPECT_FALSE(dev.BreakOn());
+  for (uint32_t function : {SETDTR, CLRRTS, SETXOFF})
+    EXPECT_TRUE(dev.EscapeCommFunction(function));
+  EXPECT_EQ(dev.EscapeFunctions(), (std::vector<uint32_t>{SETDTR, CLRRTS, SETXOFF}));
+}
+
 TEST(PlatformEvent, AutoResetReleasesOneWaitManualStaysSet) {
   Event manual(true, false), automatic(false, true);
   manual.Set();
@@ -144,6 +172,11 @@ TEST(PlatformEvent, AutoResetReleasesOneWaitManualStaysSet) {
   manual.Reset();
   EXPECT_FALSE(manual.IsSet());
 
+  // Looking does not take an auto-reset event's signal.
+  EXPECT_TRUE(automatic.IsSet());
+  EXPECT_TRUE(automatic.IsSet());
+  EXPECT_FALSE(automatic.ManualReset());
+  EXPECT_TRUE(manual.ManualReset());
   automatic.Wait();
   EXPECT_FALSE(automatic.IsSet());
   std::thread setter([&] { automatic.Set(); });

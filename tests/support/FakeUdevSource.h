@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/DeviceMonitor.h"
+#include "platform/linux/LinuxDeviceMonitor.h"
 
 class FakeUdevFeed {
  public:

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/DeviceLists.h"
-#include "platform/DeviceMonitor.h"
+#include "platform/linux/LinuxDeviceMonitor.h"
 #include "platform/LastError.h"
 #include "support/FakeTree.h"
 #include "support/FakeUdevSource.h"
@@ -28,7 +28,7 @@ void PrintTo(const DeviceNotice& n, std::ostream* os) {
 namespace {
 
 namespace fs = std::filesystem;
-using platform::DeviceMonitor;
+using platform::LinuxDeviceMonitor;
 using platform::DeviceNotice;
 using Kind = DeviceNotice::Kind;
 using Type = DeviceNotice::Type;
@@ -38,7 +38,7 @@ DeviceNotice PortRemoval(const std::string& name) { return {Kind::Removal, Type:
 
 // Waits on the monitor's descriptor and reads notices until 'last' came
 // (or a generous deadline passed).
-std::vector<DeviceNotice> CollectUntil(DeviceMonitor& monitor, const DeviceNotice& last) {
+std::vector<DeviceNotice> CollectUntil(LinuxDeviceMonitor& monitor, const DeviceNotice& last) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::seconds(10);
   std::vector<DeviceNotice> got;
@@ -56,7 +56,7 @@ TEST(DeviceMonitorTest, LinksToPseudoTerminalsInDevComeAndGo) {
   tree.Pts(1);
   tree.Link(tree.dev() / "ttyOLD", "pts/1");  // there before the monitor
   tree.File(tree.dev() / "old.txt");
-  auto monitor = DeviceMonitor::Create(tree.Dev(), nullptr, tree.Sys());
+  auto monitor = LinuxDeviceMonitor::Create(tree.Dev(), nullptr, tree.Sys());
   ASSERT_TRUE(monitor);
   EXPECT_EQ(monitor->PresentPorts(), std::set<std::string>{"ttyOLD"});
 
@@ -205,7 +205,7 @@ TEST(DeviceMonitorTest, NoticesFollowWhatThePortListsShow) {
     FakeTree tree;
     tree.Pts(0);
     c.before(tree);
-    auto monitor = DeviceMonitor::Create(tree.Dev(), nullptr, tree.Sys());
+    auto monitor = LinuxDeviceMonitor::Create(tree.Dev(), nullptr, tree.Sys());
     ASSERT_TRUE(monitor);
     EXPECT_EQ(monitor->PresentPorts(), ListedPorts(tree));
     c.change(tree);
@@ -226,7 +226,7 @@ TEST(DeviceMonitorTest, NoticesFollowWhatThePortListsShow) {
 TEST(DeviceMonitorTest, UdevMessagesOfAUsbSerialAdapter) {
   FakeTree tree;
   auto feed = std::make_shared<FakeUdevFeed>();
-  auto monitor = DeviceMonitor::Create(tree.Dev(), std::make_unique<FakeUdevSource>(feed), tree.Sys());
+  auto monitor = LinuxDeviceMonitor::Create(tree.Dev(), std::make_unique<FakeUdevSource>(feed), tree.Sys());
   ASSERT_TRUE(monitor);
   const std::string usb = FakeUdevFeed::UsbPath("1-2");
   const DeviceNotice last = PortArrival("ttyACM9");
@@ -254,7 +254,7 @@ TEST(DeviceMonitorTest, UdevMessagesOfAUsbSerialAdapter) {
 TEST(DeviceMonitorTest, APortSeenByUdevAndInDevIsReportedOnce) {
   FakeTree tree;
   auto feed = std::make_shared<FakeUdevFeed>();
-  auto monitor = DeviceMonitor::Create(tree.Dev(), std::make_unique<FakeUdevSource>(feed), tree.Sys());
+  auto monitor = LinuxDeviceMonitor::Create(tree.Dev(), std::make_unique<FakeUdevSource>(feed), tree.Sys());
   ASSERT_TRUE(monitor);
   const std::string usb = FakeUdevFeed::UsbPath("1-2");
   // The node comes first (devtmpfs makes it once the port is registered),
@@ -275,10 +275,10 @@ TEST(DeviceMonitorTest, APortSeenByUdevAndInDevIsReportedOnce) {
 TEST(DeviceMonitorTest, ARootThatCannotBeWatchedMakesNoMonitor) {
   FakeTree tree;
   platform::SetLastError(0);
-  EXPECT_FALSE(DeviceMonitor::Create(tree.Dev() + "/absent", nullptr));
+  EXPECT_FALSE(LinuxDeviceMonitor::Create(tree.Dev() + "/absent", nullptr));
   EXPECT_EQ(platform::GetLastError(), ENOENT);
   tree.File(tree.dev() / "file");
-  EXPECT_FALSE(DeviceMonitor::Create((tree.dev() / "file").string(), nullptr));
+  EXPECT_FALSE(LinuxDeviceMonitor::Create((tree.dev() / "file").string(), nullptr));
   EXPECT_EQ(platform::GetLastError(), ENOTDIR);
 }
 

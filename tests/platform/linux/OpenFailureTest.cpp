@@ -11,8 +11,8 @@
 #include <functional>
 #include <optional>
 
-#include "platform/DeviceHolders.h"
-#include "platform/DeviceOwner.h"
+#include "platform/linux/DeviceHolders.h"
+#include "platform/linux/DeviceOwner.h"
 #include "platform/LastError.h"
 #include "platform/OpenFailure.h"
 #include "platform/PtyPair.h"

@@ -101,20 +101,6 @@ TEST_F(SerialDeviceTest, SecondOpenIsBusyAndTheFirstStaysUsable) {
   EXPECT_TRUE(again) << SystemErrorMessage(GetLastError());
 }
 
-TEST_F(SerialDeviceTest, EveryCallFailsAfterCloseAndCloseIsIdempotent) {
-  device->Close();
-  device->Close();
-  DCB dcb;
-  uint32_t mask = 0;
-  EXPECT_FALSE(device->GetCommState(dcb));
-  EXPECT_EQ(GetLastError(), EBADF);
-  EXPECT_FALSE(device->SetCommMask(EV_RXCHAR));
-  EXPECT_FALSE(device->GetCommMask(mask));
-  Overlapped ov;
-  EXPECT_FALSE(device->WaitCommEvent(mask, ov));
-  EXPECT_EQ(GetLastError(), EBADF);
-}
-
 TEST_F(SerialDeviceTest, ApplicationLineSettingsMakeARaw115200EightNoneOneTerminal) {
   ASSERT_TRUE(device->SetCommState(Line(115200, 8, 0, 0)));
   const termios t = MasterView(pty);
@@ -310,24 +296,6 @@ TEST_F(SerialDeviceTest, AFreshDeviceReportsWhatTheTerminalHolds) {
   ASSERT_TRUE(fresh->GetOverlappedResult(ov, transferred, true));
   EXPECT_EQ(transferred, all.size());
   EXPECT_EQ(got, all);
-}
-
-TEST_F(SerialDeviceTest, QueueSizesAndTimeouts) {
-  for (auto [in, out] : {std::pair<uint32_t, uint32_t>{0, 2048}, {4096, 0}, {0x80000000u, 2048},
-                         {4096, 0xFFFFFFFFu}}) {
-    EXPECT_FALSE(device->SetupComm(in, out)) << in << " " << out;
-    EXPECT_EQ(GetLastError(), EINVAL);
-  }
-  EXPECT_TRUE(device->SetupComm(1, 1));
-
-  COMMTIMEOUTS set{1, 2, 3, 4, 5};
-  ASSERT_TRUE(device->SetCommTimeouts(set));
-  COMMTIMEOUTS got;
-  ASSERT_TRUE(device->GetCommTimeouts(got));
-  EXPECT_EQ(std::memcmp(&got, &set, sizeof set), 0);
-  // "Return on the first byte" without a finite limit names no behaviour.
-  EXPECT_FALSE(device->SetCommTimeouts({0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0, 0}));
-  EXPECT_EQ(GetLastError(), EINVAL);
 }
 
 TEST_F(SerialDeviceTest, PurgeClearsReceivedBytesAndRefusesUnknownFlags) {

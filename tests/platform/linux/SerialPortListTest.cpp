@@ -4,7 +4,7 @@
 #include <functional>
 #include <optional>
 
-#include "platform/SerialPortList.h"
+#include "platform/linux/SysfsPorts.h"
 #include "support/FakeTree.h"
 
 namespace {

@@ -285,32 +285,6 @@ TEST_F(SerialTransferTest, PartialReadsAndRefillsKeepTheOrder) {
   EXPECT_EQ(got, all);
 }
 
-TEST_F(SerialTransferTest, MaskChangeAndCloseWakeABlockedWait) {
-  ASSERT_TRUE(device->SetCommMask(EV_RXCHAR));
-  auto waiter = WaitInBackground();
-  ASSERT_TRUE(device->SetCommMask(EV_RXCHAR | EV_TXEMPTY));
-  WaitResult w = waiter.get();
-  EXPECT_TRUE(w.ok);
-  EXPECT_EQ(w.events, 0u);
-
-  waiter = WaitInBackground();
-  device->Close();
-  w = waiter.get();
-  EXPECT_TRUE(w.ok);
-  EXPECT_EQ(w.events, 0u);
-  EXPECT_TRUE(LinuxSerialDevice::Open(pty.path())) << "closed devices reopen at once";
-}
-
-// A thread stopped between its checks must not sleep forever: with an empty
-// mask no event could end its wait, so the wait fails at once.
-TEST_F(SerialTransferTest, AWaitWithAnEmptyMaskFailsAtOnce) {
-  ASSERT_TRUE(device->SetCommMask(0));
-  uint32_t events = 0;
-  Overlapped ov;
-  EXPECT_FALSE(device->WaitCommEvent(events, ov));
-  EXPECT_EQ(GetLastError(), EINVAL);
-}
-
 TEST_F(SerialTransferTest, ReadTimeoutsEndReadsWithFewerBytes) {
   // Interval: the gap after the last byte ends the read.
   ASSERT_TRUE(device->SetCommTimeouts({100, 0, 0, 0, 0}));

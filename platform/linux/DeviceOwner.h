@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/OpenFailure.h"
+
 namespace platform {
 
 // One entry of a group database in the format of /etc/group
@@ -37,5 +39,10 @@ struct Identity {
   std::vector<gid_t> sessionGroups;  // supplementary groups and the effective group
 };
 Identity CurrentIdentity();
+
+// DescribeOpenFailure (platform/OpenFailure.h) for the user 'who' instead
+// of the running process's.
+OpenFailure DescribeOpenFailure(int errorCode, const std::string& deviceName, bool listed, const SystemRoots& roots,
+                                const Identity& who);
 
 }  // namespace platform

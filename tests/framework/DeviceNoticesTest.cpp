@@ -1,6 +1,7 @@
 // The device notice dispatcher: one monitor per root shared by its hooks,
 // every notice to every hook on the user-interface thread, registrations
-// changed from inside a hook, and a failing hook.
+// changed from inside a hook, and a failing hook. The notices come from the
+// system's own kind of monitor (support/DeviceNoticeFeed.h).
 #include <gtest/gtest.h>
 
 #include <QTest>
@@ -13,8 +14,7 @@
 
 #include "framework/Application.h"
 #include "framework/DeviceNotices.h"
-#include "support/FakeTree.h"
-#include "support/FakeUdevSource.h"
+#include "support/DeviceNoticeFeed.h"
 #include "support/OtherThread.h"
 
 namespace {
@@ -27,7 +27,7 @@ class DeviceNoticesTest : public ::testing::Test {
     SetDeviceMonitorFactory([this](const std::string& root, const std::string&) -> std::unique_ptr<platform::DeviceMonitor> {
       roots_.push_back(root);
       if (failMonitor_) return nullptr;
-      return platform::DeviceMonitor::Create(root, std::make_unique<FakeUdevSource>(feed_));
+      return feed_.MakeMonitor(root);
     });
   }
   void TearDown() override {
@@ -45,11 +45,10 @@ class DeviceNoticesTest : public ::testing::Test {
   bool WaitForSeen(std::size_t count) {
     return QTest::qWaitFor([&] { return seen_.size() >= count; }, kGenerousMs);
   }
-  void PlugTty(const std::string& name) { feed_->Push({"add", "tty", "", "/dev/" + name, ""}); }
+  void PlugTty(const std::string& name) { feed_.PlugPort(name); }
 
-  FakeTree tree_;
-  QString root_ = QString::fromStdString(tree_.Dev());
-  std::shared_ptr<FakeUdevFeed> feed_ = std::make_shared<FakeUdevFeed>();
+  TDeviceNoticeFeed feed_;
+  QString root_ = QString::fromStdString(feed_.Root());
   std::vector<std::string> roots_;  // monitors made, by root
   bool failMonitor_ = false;
   std::vector<std::string> seen_;
@@ -62,7 +61,7 @@ TEST_F(DeviceNoticesTest, HooksOfOneRootShareItsMonitorAndSeeEveryNoticeInOrder)
   ASSERT_NE(first, 0u);
   ASSERT_NE(second, 0u);
   EXPECT_NE(first, second);
-  EXPECT_EQ(roots_, std::vector<std::string>{tree_.Dev()});
+  EXPECT_EQ(roots_, std::vector<std::string>{feed_.Root()});
   EXPECT_EQ(RegisteredDeviceHooks(), 2);
 
   PlugTty("ttyUSB0");

@@ -5,21 +5,10 @@
 #pragma once
 
 #include <string>
-#include <vector>
+
+#include "platform/OpenFailure.h"
 
 namespace platform {
-
-struct DeviceHolder {
-  int pid = 0;
-  std::string program;  // the process's comm; empty when it cannot be read
-};
-
-struct DeviceHolders {
-  std::vector<DeviceHolder> seen;  // in the order the process tree lists them
-  // The processes whose open files could not be read (processes of other
-  // users): the device may be held where it cannot be seen.
-  std::vector<DeviceHolder> unseen;
-};
 
 // The processes under 'procRoot' with an open file that is the node at
 // 'devicePath' (the same file, however it was reached). A process that ends

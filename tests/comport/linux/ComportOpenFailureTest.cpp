@@ -7,7 +7,7 @@
 #include <QFile>
 #include <cerrno>
 
-#include "ComportTestSupport.h"
+#include "comport/ComportTestSupport.h"
 #include "comport/ComportOpenFailure.h"
 #include "platform/PtyPair.h"
 #include "support/FakeTree.h"

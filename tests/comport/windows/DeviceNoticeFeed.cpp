@@ -1,0 +1,2 @@
+// The device notice feed of this system for the component tests.
+#include "support/windows/DeviceNoticeFeedImpl.h"

@@ -1,0 +1,2 @@
+// The device notice feed of this system for the framework tests.
+#include "support/linux/DeviceNoticeFeedImpl.h"

@@ -5,8 +5,8 @@
 #
 #   scripts/check-windows.sh [ZIP]
 #
-# ZIP defaults to a zip made now by CPack from build/windows (which must
-# have been built, as the test command does before it runs this).
+# ZIP defaults to a zip made now by CPack from build/windows (configured by
+# the windows preset; the two programs are brought up to date first).
 #
 # 1. The zip holds one folder with both programs, and every library that a
 #    program or plugin in it imports is in the folder or is the system's.
@@ -126,6 +126,8 @@ rm -f "$shots"/e2e-*.png
 zip=${1:-}
 if [ -z "$zip" ]; then
   [ -f "$win_build/CPackConfig.cmake" ] || fail "build/windows is not configured (cmake --preset windows)"
+  cmake --build "$win_build" --target ql75n-levels line-monitor >/dev/null ||
+    fail "the Windows build of the tool and the monitor failed"
   (cd "$work" && cpack -G ZIP --config "$win_build/CPackConfig.cmake" -B "$work/cpack" >/dev/null) ||
     fail "CPack could not make the zips from build/windows"
   zip=$work/cpack/ql75n-levels-1.02-win64.zip
@@ -190,7 +192,8 @@ case "$pty" in /dev/pts/[0-9]*) ;; *) fail "the simulated gateway gave no pseudo
 # The prefix's registry: COM5 leads to the terminal (Wine's port map; Wine
 # then lists it in SERIALCOMM too), and the one device of the Ports class is
 # a USB serial adapter whose port is COM5. What earlier runs left is
-# replaced first.
+# replaced first. A program that crashes leaves its backtrace in the tool's
+# log and ends, instead of waiting behind Wine's crash dialog.
 winpath() { echo "Z:${1//\//\\}"; }
 cat >"$work/ports.reg" <<EOF
 REGEDIT4
@@ -209,6 +212,9 @@ REGEDIT4
 
 [HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\PORTS\\0000\\Device Parameters]
 "PortName"="$com_name"
+
+[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]
+"ShowCrashDialog"=dword:00000000
 EOF
 mkdir -p "$prefix"
 rm -f "$prefix"/dosdevices/com* 2>/dev/null || true

@@ -272,6 +272,24 @@ window_id() { # name pattern; the newest visible window
 window_shown() { [ -n "$(window_id "$1")" ]; }
 window_gone() { [ -z "$(window_id "$1")" ]; }
 tool_running() { kill -0 "$tool_pid" 2>/dev/null; }
+tool_crashed() { grep -q "starting debugger" "$tool_log" 2>/dev/null; }
+# Where the tool crashed: Wine's line, with the library of the folder whose
+# image holds the address and the offset in it (libraries load at their
+# preferred base under Wine).
+crash_report() {
+  local line address binary base size
+  line=$(grep -m 1 "starting debugger" "$tool_log")
+  address=$(sed -n 's/.* at address \([0-9A-Fa-f]*\) .*/\1/p' <<<"$line")
+  echo "$line"
+  [ -n "$address" ] || return 0
+  while IFS= read -r -d '' binary; do
+    read -r base size < <(x86_64-w64-mingw32-objdump -p "$binary" |
+      awk '/^ImageBase/ { b = $2 } /^SizeOfImage/ { s = $2 } END { print b, s }')
+    if (( 16#$address >= 16#$base && 16#$address < 16#$base + 16#$size )); then
+      printf 'in %s at offset 0x%x\n' "${binary#"$folder"/}" $((16#$address - 16#$base))
+    fi
+  done < <(find "$folder" \( -iname '*.exe' -o -iname '*.dll' \) -print0)
+}
 click() { # window x y
   xdotool mousemove --window "$1" "$2" "$3" click 1
 }
@@ -344,7 +362,8 @@ tr -d '\r' <"$work/serialcomm.txt" | grep -q "REG_SZ *$com_name\$" ||
   fail "SERIALCOMM does not list $com_name: $(tr -d '\r' <"$work/serialcomm.txt")"
 
 click "$window" "${exit_button[@]}"
-wait_until 30 eval '! tool_running' || fail "the tool did not end on Exit"
+wait_until 30 eval '! tool_running || tool_crashed' || fail "the tool did not end on Exit"
+tool_crashed && fail "the tool crashed on Exit: $(crash_report)"
 status=0
 wait "$tool_pid" || status=$?
 tool_pid=""

@@ -29,6 +29,7 @@ lintian --fail-on error --suppress-tags-from-file "$root/packaging/lintian-accep
 }
 ls "$out"/*.deb
 
+scripts/deps.sh windows
 win_build=$root/build/windows
 cmake --preset windows >/dev/null
 cmake --build --preset windows

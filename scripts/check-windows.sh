@@ -32,6 +32,7 @@
 # happened; the display, the simulator and the prefix's Wine processes are
 # ended on every path.
 set -euo pipefail
+zip=${1:+$(realpath "$1")}
 cd "$(dirname "$0")/.."
 root=$PWD
 started=$SECONDS
@@ -123,13 +124,12 @@ mkdir -p "$shots"
 rm -f "$shots"/e2e-*.png
 
 # --- the zip -----------------------------------------------------------------
-zip=${1:-}
 if [ -z "$zip" ]; then
   [ -f "$win_build/CPackConfig.cmake" ] || fail "build/windows is not configured (cmake --preset windows)"
   cmake --build "$win_build" --target ql75n-levels line-monitor >/dev/null ||
     fail "the Windows build of the tool and the monitor failed"
   (cd "$work" && cpack -G ZIP --config "$win_build/CPackConfig.cmake" -B "$work/cpack" >/dev/null) ||
-    fail "CPack could not make the zips from build/windows"
+    fail "CPack could not make the tool's zip from build/windows"
   zip=$work/cpack/ql75n-levels-1.02-win64.zip
 fi
 [ -f "$zip" ] || fail "no zip at $zip"

@@ -32,7 +32,8 @@ ls "$out"/*.deb
 scripts/deps.sh windows
 win_build=$root/build/windows
 cmake --preset windows >/dev/null
-cmake --build --preset windows
+# What the zips hold: the two programs and the component's libraries.
+cmake --build --preset windows --target ql75n-levels line-monitor platform framework comport comsignal
 for zip in tool development; do
   (cd "$out" && cpack -G ZIP -D QL75N_ZIP=$zip --config "$win_build/CPackConfig.cmake" -B "$out/cpack" >/dev/null)
 done

@@ -14,6 +14,108 @@
 #include <memory>
 #include <string>
 
+#ifdef _WIN32
+// <windows.h> defines the Win32 names below as macros with the same values.
+// They are set aside here, so these constants can be declared whichever
+// header comes first, and restored at the end.
+#pragma push_macro("DTR_CONTROL_DISABLE")
+#undef DTR_CONTROL_DISABLE
+#pragma push_macro("DTR_CONTROL_ENABLE")
+#undef DTR_CONTROL_ENABLE
+#pragma push_macro("DTR_CONTROL_HANDSHAKE")
+#undef DTR_CONTROL_HANDSHAKE
+#pragma push_macro("RTS_CONTROL_DISABLE")
+#undef RTS_CONTROL_DISABLE
+#pragma push_macro("RTS_CONTROL_ENABLE")
+#undef RTS_CONTROL_ENABLE
+#pragma push_macro("RTS_CONTROL_HANDSHAKE")
+#undef RTS_CONTROL_HANDSHAKE
+#pragma push_macro("RTS_CONTROL_TOGGLE")
+#undef RTS_CONTROL_TOGGLE
+#pragma push_macro("PURGE_TXABORT")
+#undef PURGE_TXABORT
+#pragma push_macro("PURGE_RXABORT")
+#undef PURGE_RXABORT
+#pragma push_macro("PURGE_TXCLEAR")
+#undef PURGE_TXCLEAR
+#pragma push_macro("PURGE_RXCLEAR")
+#undef PURGE_RXCLEAR
+#pragma push_macro("EV_RXCHAR")
+#undef EV_RXCHAR
+#pragma push_macro("EV_RXFLAG")
+#undef EV_RXFLAG
+#pragma push_macro("EV_TXEMPTY")
+#undef EV_TXEMPTY
+#pragma push_macro("EV_CTS")
+#undef EV_CTS
+#pragma push_macro("EV_DSR")
+#undef EV_DSR
+#pragma push_macro("EV_RLSD")
+#undef EV_RLSD
+#pragma push_macro("EV_BREAK")
+#undef EV_BREAK
+#pragma push_macro("EV_ERR")
+#undef EV_ERR
+#pragma push_macro("EV_RING")
+#undef EV_RING
+#pragma push_macro("EV_PERR")
+#undef EV_PERR
+#pragma push_macro("EV_RX80FULL")
+#undef EV_RX80FULL
+#pragma push_macro("EV_EVENT1")
+#undef EV_EVENT1
+#pragma push_macro("EV_EVENT2")
+#undef EV_EVENT2
+#pragma push_macro("CE_RXOVER")
+#undef CE_RXOVER
+#pragma push_macro("CE_OVERRUN")
+#undef CE_OVERRUN
+#pragma push_macro("CE_RXPARITY")
+#undef CE_RXPARITY
+#pragma push_macro("CE_FRAME")
+#undef CE_FRAME
+#pragma push_macro("CE_BREAK")
+#undef CE_BREAK
+#pragma push_macro("CE_TXFULL")
+#undef CE_TXFULL
+#pragma push_macro("CE_PTO")
+#undef CE_PTO
+#pragma push_macro("CE_IOE")
+#undef CE_IOE
+#pragma push_macro("CE_DNS")
+#undef CE_DNS
+#pragma push_macro("CE_OOP")
+#undef CE_OOP
+#pragma push_macro("CE_MODE")
+#undef CE_MODE
+#pragma push_macro("SETXOFF")
+#undef SETXOFF
+#pragma push_macro("SETXON")
+#undef SETXON
+#pragma push_macro("SETRTS")
+#undef SETRTS
+#pragma push_macro("CLRRTS")
+#undef CLRRTS
+#pragma push_macro("SETDTR")
+#undef SETDTR
+#pragma push_macro("CLRDTR")
+#undef CLRDTR
+#pragma push_macro("RESETDEV")
+#undef RESETDEV
+#pragma push_macro("SETBREAK")
+#undef SETBREAK
+#pragma push_macro("CLRBREAK")
+#undef CLRBREAK
+#pragma push_macro("MS_CTS_ON")
+#undef MS_CTS_ON
+#pragma push_macro("MS_DSR_ON")
+#undef MS_DSR_ON
+#pragma push_macro("MS_RING_ON")
+#undef MS_RING_ON
+#pragma push_macro("MS_RLSD_ON")
+#undef MS_RLSD_ON
+#endif
+
 namespace platform {
 
 // Device control block, field for field as the Win32 driver defines it.
@@ -59,7 +161,7 @@ inline constexpr uint32_t RTS_CONTROL_TOGGLE = 0x3000;
 inline constexpr uint32_t fAbortOnError = 0x4000;
 
 // True for a block a serial device takes (SetCommState refuses any other
-// with EINVAL): a rate, 5 to 8 data bits, a parity and a number of stop
+// with kErrorInvalidParameter): a rate, 5 to 8 data bits, a parity and a number of stop
 // bits the block names, a DTR mode, and two characters for XON and XOFF
 // under software flow control.
 bool IsValidDcb(const DCB& dcb);
@@ -143,6 +245,11 @@ class Event {
   // Blocks until set (no time limit). An auto-reset event is cleared again.
   void Wait();
 
+  bool ManualReset() const;
+  // The system's own event object for the device's asynchronous records
+  // (a Win32 event handle on Windows); null where the system has none.
+  void* NativeHandle() const;
+
  private:
   struct State;
   std::unique_ptr<State> d;
@@ -163,6 +270,14 @@ struct Overlapped {
   // a waiter to stop sets it before changing the mask, so the waiter can
   // never begin a wait under a mask set after it was stopped.
   const std::atomic<bool>* Abandon = nullptr;
+#ifdef _WIN32
+  // The system's own record (OVERLAPPED) of the transfer or wait, and a
+  // word of the device's, kept by the device from the call that issues it
+  // until it has ended: it lives here, so it lasts exactly as long as the
+  // caller keeps this record for the transfer, as the system requires.
+  // Zeroed with the record.
+  alignas(8) unsigned char System[40] = {};
+#endif
 };
 
 class SerialDevice {
@@ -187,14 +302,17 @@ class SerialDevice {
 
   // Event mask and wait. SetCommMask wakes a thread blocked in
   // WaitCommEvent, which then returns true with mask 0. A wait while the
-  // mask is 0 fails at once with EINVAL: no event could ever end it (this
+  // mask is 0 fails at once with kErrorInvalidParameter: no event could
+  // ever end it (this
   // is how a thread stopped between its checks learns it must go), and a
   // wait whose record's Abandon flag is set returns at once (above).
   // SetCommMask keeps the events that occurred and were not yet waited for.
-  // WaitCommEvent may block the calling thread until an event of the mask occurs (the Linux
-  // backend does: it returns true with the bits), or return false with
-  // kErrorIoPending and set overlapped.hEvent later (Win32 style); callers
-  // handle both.
+  // WaitCommEvent may block the calling thread until an event of the mask
+  // occurs (the Linux backend does: it returns true with the bits), or
+  // return false with kErrorIoPending and set overlapped.hEvent later (the
+  // Windows backend does: the system writes the bits into 'eventMask' when
+  // the wait ends, so it must stay valid until then, like the record, and
+  // GetOverlappedResult tells how the wait ended); callers handle both.
   virtual bool SetCommMask(uint32_t mask) = 0;
   virtual bool GetCommMask(uint32_t& mask) = 0;
   virtual bool WaitCommEvent(uint32_t& eventMask, Overlapped& overlapped) = 0;
@@ -241,9 +359,60 @@ class SerialDevice {
 using SerialDevicePtr = std::shared_ptr<SerialDevice>;
 
 // Opens a device by its name exactly as given (a path such as /dev/ttyUSB0
-// or a pseudo-terminal slave path): read and write, exclusive, never
-// creating anything, refusing what is not a terminal. Null on failure, with
-// the last error set.
+// or a pseudo-terminal slave path on Linux, \\.\COM5 or COM5 on Windows):
+// read and write, exclusive, never creating anything, refusing what is not
+// a terminal (a comm device). Null on failure, with the last error set.
 SerialDevicePtr OpenSerialDevice(const std::string& name);
 
 }  // namespace platform
+
+#ifdef _WIN32
+#pragma pop_macro("DTR_CONTROL_DISABLE")
+#pragma pop_macro("DTR_CONTROL_ENABLE")
+#pragma pop_macro("DTR_CONTROL_HANDSHAKE")
+#pragma pop_macro("RTS_CONTROL_DISABLE")
+#pragma pop_macro("RTS_CONTROL_ENABLE")
+#pragma pop_macro("RTS_CONTROL_HANDSHAKE")
+#pragma pop_macro("RTS_CONTROL_TOGGLE")
+#pragma pop_macro("PURGE_TXABORT")
+#pragma pop_macro("PURGE_RXABORT")
+#pragma pop_macro("PURGE_TXCLEAR")
+#pragma pop_macro("PURGE_RXCLEAR")
+#pragma pop_macro("EV_RXCHAR")
+#pragma pop_macro("EV_RXFLAG")
+#pragma pop_macro("EV_TXEMPTY")
+#pragma pop_macro("EV_CTS")
+#pragma pop_macro("EV_DSR")
+#pragma pop_macro("EV_RLSD")
+#pragma pop_macro("EV_BREAK")
+#pragma pop_macro("EV_ERR")
+#pragma pop_macro("EV_RING")
+#pragma pop_macro("EV_PERR")
+#pragma pop_macro("EV_RX80FULL")
+#pragma pop_macro("EV_EVENT1")
+#pragma pop_macro("EV_EVENT2")
+#pragma pop_macro("CE_RXOVER")
+#pragma pop_macro("CE_OVERRUN")
+#pragma pop_macro("CE_RXPARITY")
+#pragma pop_macro("CE_FRAME")
+#pragma pop_macro("CE_BREAK")
+#pragma pop_macro("CE_TXFULL")
+#pragma pop_macro("CE_PTO")
+#pragma pop_macro("CE_IOE")
+#pragma pop_macro("CE_DNS")
+#pragma pop_macro("CE_OOP")
+#pragma pop_macro("CE_MODE")
+#pragma pop_macro("SETXOFF")
+#pragma pop_macro("SETXON")
+#pragma pop_macro("SETRTS")
+#pragma pop_macro("CLRRTS")
+#pragma pop_macro("SETDTR")
+#pragma pop_macro("CLRDTR")
+#pragma pop_macro("RESETDEV")
+#pragma pop_macro("SETBREAK")
+#pragma pop_macro("CLRBREAK")
+#pragma pop_macro("MS_CTS_ON")
+#pragma pop_macro("MS_DSR_ON")
+#pragma pop_macro("MS_RING_ON")
+#pragma pop_macro("MS_RLSD_ON")
+#endif

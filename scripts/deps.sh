@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the given purpose needs, when any is missing.
-# Usage: scripts/deps.sh build|run|bench|package
+# Usage: scripts/deps.sh build|run|bench|package|windows
 set -euo pipefail
 
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libudev-dev doxygen
@@ -8,6 +8,10 @@ build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libudev-
 run_packages=(xvfb xauth xdotool imagemagick openbox)
 bench_packages=(qt6-serialport-dev valgrind strace socat)
 package_packages=(dpkg-dev lintian)
+# The Windows build (mingw-w64, POSIX threads) and its runs under Wine, with
+# the pseudo-terminal bridge, on a virtual display for the end-to-end check.
+windows_packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64 python3 xz-utils
+                  zip unzip xvfb xauth xdotool imagemagick)
 
 packages=("${build_packages[@]}")
 case "${1:-build}" in
@@ -15,7 +19,8 @@ case "${1:-build}" in
   run) packages+=("${run_packages[@]}") ;;
   bench) packages+=("${bench_packages[@]}") ;;
   package) packages+=("${package_packages[@]}") ;;
-  *) echo "usage: $0 build|run|bench|package" >&2; exit 2 ;;
+  windows) packages+=("${windows_packages[@]}") ;;
+  *) echo "usage: $0 build|run|bench|package|windows" >&2; exit 2 ;;
 esac
 
 missing=()

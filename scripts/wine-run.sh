@@ -44,15 +44,14 @@ export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="winemen
 (
   flock 9
   if [ ! -f "$prefix/system.reg" ]; then
-    setsid "$wine" wineboot -i >/dev/null 2>&1 </dev/null || true
-    setsid /usr/lib/wine/wineserver -w
+    setsid "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
   fi
-  # No COM name of the prefix leads anywhere but to a terminal a run made.
-  for link in "$prefix"/dosdevices/com*; do
-    [ -L "$link" ] || continue
-    case "$(readlink "$link")" in /dev/pts/*) ;; *) rm -f "$link" ;; esac
-  done
 ) 9>"$prefix.lock"
+# The server and the prefix's own processes start here, away from the
+# program's output (whoever waits for that output would wait for them too),
+# and stay until nothing has run in the prefix for 30 seconds.
+setsid /usr/lib/wine/wineserver -p30 </dev/null >/dev/null 2>&1 || true
+setsid "$wine" wineboot </dev/null >/dev/null 2>&1 || true
 
 bridge_port=$(mktemp)
 rm -f "$bridge_port"

@@ -33,6 +33,11 @@ void Event::Set() {
   d->changed.notify_all();
 }
 
+bool Event::ManualReset() const { return d->manualReset; }
+
+// Linux has no event object of its own: the device waits on this one.
+void* Event::NativeHandle() const { return nullptr; }
+
 void Event::Reset() { d->set.store(false, std::memory_order_release); }
 
 bool Event::IsSet() const { return d->set.load(std::memory_order_acquire); }

@@ -1,0 +1,195 @@
+// The serial device on Windows: the system's comm device itself, opened for
+// overlapped I/O. Reads, writes and the event wait are the driver's own
+// asynchronous requests; the caller's platform::Overlapped carries the
+// system's OVERLAPPED record (Overlapped::System) and its event object
+// (Event::NativeHandle), so nothing is emulated or relayed.
+//
+// What the device adds to the Win32 model, as SerialDevice describes:
+// - Close() makes every later call fail with ERROR_INVALID_HANDLE, ends a
+//   pending wait (SetCommMask(0), then CancelIoEx for everything issued on
+//   the handle), waits for the calls inside the device to leave, waits for
+//   the pending transfers whose events are manual-reset to end (so their
+//   records are no longer written once Close has returned), and closes the
+//   handle, which lets the port be opened again at once. A wait that Close
+//   cancelled reports success with an empty mask.
+// - A wait under mask 0 fails with ERROR_INVALID_PARAMETER; a wait whose
+//   Abandon flag is set returns at once with mask 0. The flag is read, and
+//   the system's wait issued, under the same lock that SetCommMask takes,
+//   so a wait never begins under a mask set after its thread was stopped.
+// - PutBackEvents keeps events that the next wait returns at once; a wait
+//   already pending is ended (by setting the mask again) so its thread
+//   comes back for them.
+// - The device does not hold events (HoldEvents keeps its default): the
+//   component waits for a running batch before it hands on the next.
+// - A record that is still in flight is refused when it is issued again.
+//
+// Records without an event, or with an auto-reset event, are the caller's
+// to keep until their transfer has ended, as on Win32 itself: Close cannot
+// wait on such an event without taking the signal meant for its owner.
+//
+// A device whose driver cannot wait for events (one without modem lines
+// under Wine, such as a pseudo-terminal: the system's wait ends at once,
+// cancelled, whenever it cannot read the lines, and it never reports the
+// event character) gets waits of the device's own
+// (WindowsSerialDeviceOwnWait.cpp): the wait blocks the calling thread on a
+// one-byte read of the device's that stands ahead of the caller's reads.
+// The byte it takes is the first the caller's next read returns and is
+// counted in the input queue; it reports EV_RXCHAR, and EV_RXFLAG when it is
+// the event character. Nothing polls: the wait sleeps until the byte
+// comes, the mask changes, events are put back or the device closes.
+// EV_TXEMPTY and the modem and error events are not reported there. Every
+// Windows port driver answers GetCommModemStatus, so on Windows itself the
+// system's wait is always the one used.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/SerialDevice.h"
+
+namespace platform {
+
+class WindowsSerialDevice final : public SerialDevice {
+ public:
+  // Opens 'name' as OpenSerialDevice describes. Null with the last error set.
+  static std::shared_ptr<WindowsSerialDevice> Open(const std::string& name);
+
+  ~WindowsSerialDevice() override;
+  WindowsSerialDevice(const WindowsSerialDevice&) = delete;
+  WindowsSerialDevice& operator=(const WindowsSerialDevice&) = delete;
+
+  // WindowsSerialDevice.cpp: closing, configuration, purge and flush.
+  void Close() override;
+  bool GetCommState(DCB& dcb) override;
+  bool SetCommState(const DCB& dcb) override;
+  bool SetupComm(uint32_t inQueue, uint32_t outQueue) override;
+  bool GetCommTimeouts(COMMTIMEOUTS& timeouts) override;
+  bool SetCommTimeouts(const COMMTIMEOUTS& timeouts) override;
+  bool PurgeComm(uint32_t flags) override;
+  bool FlushFileBuffers() override;
+
+  // WindowsSerialDeviceEvents.cpp: the event mask and the wait.
+  bool SetCommMask(uint32_t mask) override;
+  bool GetCommMask(uint32_t& mask) override;
+  bool WaitCommEvent(uint32_t& eventMask, Overlapped& overlapped) override;
+  void PutBackEvents(uint32_t events) override;
+
+  // WindowsSerialDeviceTransfer.cpp: reads, writes and their results.
+  bool ReadFile(void* buffer, uint32_t count, Overlapped& overlapped) override;
+  bool WriteFile(const void* buffer, uint32_t count, Overlapped& overlapped) override;
+  bool GetOverlappedResult(Overlapped& overlapped, uint32_t& transferred, bool wait) override;
+
+  // Blocks until at least 'count' waits are under way in the device (a
+  // wait of its own blocked, or the system's wait pending) or the device is
+  // closed. Lets a test act exactly when a wait is known to be waiting.
+  void AwaitBlockedCalls(int count);
+  // True when the device waits for events by itself (the driver cannot).
+  bool OwnWaits() const { return ownWaits_; }
+
+  // WindowsSerialDeviceLines.cpp: line errors, line control, modem lines.
+  bool ClearCommError(uint32_t& errors, COMSTAT* status) override;
+  bool TransmitCommChar(char c) override;
+  bool SetCommBreak() override;
+  bool ClearCommBreak() override;
+  bool EscapeCommFunction(uint32_t function) override;
+  bool GetCommModemStatus(uint32_t& modemStatus) override;
+
+ private:
+  WindowsSerialDevice(HANDLE handle, bool ownWaits);
+
+  // A call that uses the handle: refused once the device is closed, and
+  // counted while it runs, so Close can wait for it to leave. It keeps the
+  // thread's last error as the call left it.
+  class Call;
+
+  static bool Fail(DWORD code);
+  // False with the system's last error of the call that just failed.
+  static bool FailWithSystemError();
+  static OVERLAPPED& SystemRecord(Overlapped& overlapped) { return Part(overlapped).record; }
+  // Prepares the system's record of a transfer or wait about to be issued;
+  // false (invalid parameter) when the record is still in flight.
+  static bool PrepareRecord(Overlapped& overlapped);
+
+  // What the device keeps in Overlapped::System: the system's record and
+  // the number of bytes a read took from the device's own byte ahead.
+  struct SystemPart {
+    OVERLAPPED record;
+    uint32_t ahead;
+  };
+  static SystemPart& Part(Overlapped& overlapped);
+
+  // WindowsSerialDeviceOwnWait.cpp: waits of the device's own.
+  bool OwnWait(uint32_t& eventMask, uint64_t generation);
+  // Issues the one-byte read ahead of the caller's; false with the code
+  // when the device fails it.
+  bool StartAheadLocked();
+  // Takes the outcome of the read ahead once it has ended (with 'wait',
+  // waits for that); a failure's code in 'error' (0 when there was none).
+  void CollectAheadLocked(bool wait, DWORD& error);
+  // ReadFile when the device's own byte may stand ahead.
+  bool ReadWithAheadLocked(void* buffer, uint32_t count, Overlapped& overlapped);
+  // Wakes a wait of the device's own (a mask change, put-back events, Close).
+  void WakeOwnWait();
+
+  // WindowsSerialDeviceTransfer.cpp: the pending transfers Close waits for.
+  void TrackTransfer(Overlapped& overlapped, const OVERLAPPED*& pending);
+  void ForgetTransfer(const Event* event);
+  // The outcome of an issued transfer or wait, into the caller's record.
+  bool Issued(Overlapped& overlapped, BOOL done);
+
+  HANDLE handle_;
+
+  std::mutex mutex_;
+  std::condition_variable left_;  // a call left the device
+  bool closed_ = false;
+  int inside_ = 0;
+  uint64_t leaves_ = 0;
+  // Own handles on the manual-reset events of transfers that went on in
+  // the background, by the caller's event: a caller reuses an event only
+  // once its transfer has ended, so one entry per event is enough.
+  std::map<const Event*, HANDLE> pendingTransfers_;
+  // The last read and write that went on in the background, by their
+  // system records: PurgeComm cancels them by record for PURGE_RXABORT and
+  // PURGE_TXABORT, also where the driver would leave them running (Wine).
+  // Only compared and handed to CancelIoEx, never read.
+  const OVERLAPPED* pendingRead_ = nullptr;
+  const OVERLAPPED* pendingWrite_ = nullptr;
+  int waiting_ = 0;  // waits under way (AwaitBlockedCalls)
+  std::condition_variable waitingChanged_;
+  void NoteWaiting(int change);
+
+  // Orders the mask, the put-back events and the issue of a wait.
+  std::mutex maskMutex_;
+  uint32_t mask_ = 0;
+  uint32_t putBack_ = 0;
+  // Counts the mask changes (and the put-backs that end a wait): a wait
+  // that the system cancelled after one ends with no events.
+  uint64_t maskGeneration_ = 0;
+  // The wait in flight, if any, where the system writes its bits, and the
+  // mask generation it began under.
+  const Overlapped* pendingWait_ = nullptr;
+  uint32_t* pendingWaitMask_ = nullptr;
+  uint64_t pendingWaitGeneration_ = 0;
+
+  // Waits of the device's own, for a driver that cannot wait.
+  bool ownWaits_ = false;
+  std::atomic<char> eventChar_{0};
+  HANDLE wake_ = nullptr;  // auto-reset: a blocked own wait must look again
+  std::mutex aheadMutex_;  // the byte ahead, and the caller's timeouts
+  ::COMMTIMEOUTS timeouts_{};
+  OVERLAPPED aheadRecord_{};
+  HANDLE aheadDone_ = nullptr;  // manual-reset: the read ahead has ended
+  char aheadByte_ = 0;
+  bool aheadPending_ = false;
+  bool holding_ = false;   // the byte ahead was read and not yet taken
+  bool reported_ = false;  // a wait has reported the byte held
+};
+
+}  // namespace platform

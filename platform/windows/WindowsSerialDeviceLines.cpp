@@ -1,0 +1,77 @@
+// The Windows serial device: line errors and queue counts, the character
+// sent ahead, break, the escape functions and the modem lines.
+#include "platform/LastError.h"
+#include "platform/windows/WindowsSerialDeviceInternal.h"
+
+namespace platform {
+
+bool WindowsSerialDevice::ClearCommError(uint32_t& errors, COMSTAT* status) {
+  Call call(*this);
+  if (!call)
+    return Fail(ERROR_INVALID_HANDLE);
+  DWORD bits = 0;
+  ::COMSTAT system{};
+  std::unique_lock lock(aheadMutex_, std::defer_lock);
+  if (ownWaits_)
+    lock.lock();
+  if (!::ClearCommError(handle_, &bits, &system))
+    return FailWithSystemError();
+  errors = bits;
+  if (status != nullptr) {
+    // The byte read ahead waits for the caller's next read.
+    status->cbInQue = system.cbInQue + (holding_ ? 1 : 0);
+    status->cbOutQue = system.cbOutQue;
+  }
+  return true;
+}
+
+bool WindowsSerialDevice::TransmitCommChar(char c) {
+  Call call(*this);
+  if (!call)
+    return Fail(ERROR_INVALID_HANDLE);
+  if (!::TransmitCommChar(handle_, c))
+    return FailWithSystemError();
+  return true;
+}
+
+bool WindowsSerialDevice::SetCommBreak() {
+  Call call(*this);
+  if (!call)
+    return Fail(ERROR_INVALID_HANDLE);
+  if (!::SetCommBreak(handle_))
+    return FailWithSystemError();
+  return true;
+}
+
+bool WindowsSerialDevice::ClearCommBreak() {
+  Call call(*this);
+  if (!call)
+    return Fail(ERROR_INVALID_HANDLE);
+  if (!::ClearCommBreak(handle_))
+    return FailWithSystemError();
+  return true;
+}
+
+bool WindowsSerialDevice::EscapeCommFunction(uint32_t function) {
+  Call call(*this);
+  if (!call)
+    return Fail(ERROR_INVALID_HANDLE);
+  if (function < SETXOFF || function > CLRBREAK)
+    return Fail(ERROR_INVALID_PARAMETER);
+  if (!::EscapeCommFunction(handle_, function))
+    return FailWithSystemError();
+  return true;
+}
+
+bool WindowsSerialDevice::GetCommModemStatus(uint32_t& modemStatus) {
+  Call call(*this);
+  if (!call)
+    return Fail(ERROR_INVALID_HANDLE);
+  DWORD status = 0;
+  if (!::GetCommModemStatus(handle_, &status))
+    return FailWithSystemError();
+  modemStatus = status;
+  return true;
+}
+
+}  // namespace platform

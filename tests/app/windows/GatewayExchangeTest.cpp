@@ -113,7 +113,7 @@ class GatewayExchangeTest : public ::testing::Test {
     SelectPort();
   }
   void SelectPort() {
-    const QString name = QString::fromStdString(far_.path());
+    const QString name = QString::fromStdString(far_.name());  // as the system lists it
     QListWidgetItem* found = nullptr;
     for (int i = 0; i < form_->ComPortListBox->count(); ++i) {
       QListWidgetItem* item = form_->ComPortListBox->item(i);

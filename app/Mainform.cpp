@@ -23,6 +23,7 @@
 #include "framework/MessageBox.h"
 #include "framework/MethodTable.h"
 #include "framework/StoredDescription.h"
+#include "platform/AppDataFolder.h"
 
 // Handlers the window's stored component description binds by name.
 PUBLISH_HANDLER(TMajorForm, ComPort1RxChar);
@@ -66,6 +67,12 @@ int OpenFailureWeight(int code) {
 }
 
 }  // namespace
+
+QString UserDataFolder() {
+  const std::string system = platform::UserAppDataFolder();
+  if (!system.empty()) return QDir::fromNativeSeparators(QString::fromLocal8Bit(system));
+  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+}
 
 QString SettingsFilePathFor(const QString& folder, const QString& exeName) {
   // The file name first, then its extension: a "." in a folder name must
@@ -148,12 +155,12 @@ void TMajorForm::FormCreate(TObject*) {
 
   Application->SetTitle(title);
 
-  // The per-user folder; failing to create it is not an error (nothing is
-  // stored in it).
-  const QString folder =
-      QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1Char('/') + SettingsFolderName;
+  // The per-user folder, in the user's roaming application-data folder
+  // where the system keeps one, else in the user's configuration folder;
+  // failing to create it is not an error (nothing is stored in it).
+  const QString folder = QDir(UserDataFolder()).filePath(SettingsFolderName);
   QDir().mkpath(folder);
-  SettingsFilePath = SettingsFilePathFor(folder, Application->ExeName());
+  SettingsFilePath = QDir::toNativeSeparators(SettingsFilePathFor(folder, Application->ExeName()));
 
   // Device notices for the window's life, from the tree the port list is
   // read from; without them the list is only filled here (not an error).

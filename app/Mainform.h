@@ -142,6 +142,11 @@ class TMajorForm : public QWidget, public Ui::TMajorForm {
   QString OpenFailureDevice;
 };
 
+// The folder the per-user folder is made in: the user's roaming
+// application-data folder where the system keeps one (Windows), else the
+// user's configuration folder (QStandardPaths::GenericConfigLocation).
+QString UserDataFolder();
+
 // The settings file for an executable: '<folder>/<base name>.INI', where the
 // base name is the executable's file name cut at its last ".", if any.
 QString SettingsFilePathFor(const QString& folder, const QString& exeName);

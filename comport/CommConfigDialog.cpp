@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <climits>
+#include <cstdint>
 #include <initializer_list>
 #include <utility>
 
@@ -143,15 +144,38 @@ uint32_t TCommConfigDialog::WithFlow(uint32_t flags, FlowChoice choice) {
   return flags;
 }
 
-bool CommConfigDialog(const std::string& name, QWidget* owner, platform::COMMCONFIG& config) {
+namespace {
+
+// The system's dialog where it has one, else ours (which needs a widget
+// application). The owner goes to the system as its native window, when
+// it has one (never made here: that would change the window).
+bool ShowCommConfigDialog(const std::string& name, QWidget* owner, platform::COMMCONFIG& config) {
+  const std::uintptr_t ownerWindow =
+      owner != nullptr ? static_cast<std::uintptr_t>(owner->window()->internalWinId()) : 0;
+  switch (platform::ShowSystemCommConfigDialog(name, ownerWindow, config)) {
+    case platform::SystemCommConfigDialog::kConfirmed:
+      return true;
+    case platform::SystemCommConfigDialog::kCancelled:
+      return false;
+    case platform::SystemCommConfigDialog::kNone:
+      break;
+  }
   if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return false;
-  // Widgets live on the user-interface thread only: asked for on another
+  TCommConfigDialog dialog(QFile::decodeName(QByteArray::fromStdString(name)), config.dcb, owner);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  config.dcb = dialog.Dcb();
+  return true;
+}
+
+}  // namespace
+
+bool CommConfigDialog(const std::string& name, QWidget* owner, platform::COMMCONFIG& config) {
+  // Without an application object there is no user-interface thread to go
+  // to; only the system's dialog can be shown then, here.
+  if (QCoreApplication::instance() == nullptr) return ShowCommConfigDialog(name, owner, config);
+  // Dialogs live on the user-interface thread only: asked for on another
   // thread, the dialog runs there and this thread waits for its answer.
   bool confirmed = false;
-  TThread::Synchronize([&] {
-    TCommConfigDialog dialog(QFile::decodeName(QByteArray::fromStdString(name)), config.dcb, owner);
-    confirmed = dialog.exec() == QDialog::Accepted;
-    if (confirmed) config.dcb = dialog.Dcb();
-  });
+  TThread::Synchronize([&] { confirmed = ShowCommConfigDialog(name, owner, config); });
   return confirmed;
 }

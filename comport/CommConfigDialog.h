@@ -1,6 +1,7 @@
-// The serial configuration dialog: a modal dialog that edits the line
-// settings and the flow control of a configuration record's device control
-// block for one device. What it does not offer stays as it was.
+// The serial configuration dialog: the system's own where it has one, else
+// a modal dialog of ours that edits the line settings and the flow control
+// of a configuration record's device control block for one device. What it
+// does not offer stays as it was.
 #pragma once
 
 #include <QDialog>
@@ -44,9 +45,10 @@ class TCommConfigDialog : public QDialog {
   QDialogButtonBox* buttons_;
 };
 
-// Shows the dialog for 'name' on 'config' with 'owner' (none: application
-// modal). True when the user confirmed; only then is the record's block
-// changed. Without a widget application no dialog can be shown: false.
-// Called on another thread, the dialog shows on the user-interface thread
-// and the caller waits for it (TThread::Synchronize).
+// Shows the system's serial configuration dialog for 'name' on 'config',
+// owned by 'owner' (none: application modal), or this one where the system
+// has none. True when the user confirmed; only then is the record's block
+// changed. Without a widget application this dialog cannot be shown:
+// false. Called on another thread, the dialog shows on the user-interface
+// thread and the caller waits for it (TThread::Synchronize).
 bool CommConfigDialog(const std::string& name, QWidget* owner, platform::COMMCONFIG& config);

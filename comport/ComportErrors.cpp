@@ -1,17 +1,11 @@
 // Errors of the component (RaiseError, Check, RaiseThreadError) and its
 // optional log file.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QFile>
 #include <QLocale>
-#include <cerrno>
 
 #include "comport/Comport.h"
-#include "platform/FileOpen.h"
-#include "platform/FileWrite.h"
 #include "platform/LastError.h"
+#include "platform/LogFile.h"
 
 void TCustomComPort::RaiseError(int code, const std::string& message) {
   try {
@@ -93,33 +87,6 @@ QByteArray HexDump(const void* data, int count) {
   return dump;
 }
 
-// A descriptor closed on every path.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// Takes back the first 'written' bytes of an entry that could not be written
-// whole (the file could not grow), so the log never ends mid-entry. Only
-// while they are still the end of the file: another thread's entry after
-// them stays.
-void DropPartialEntry(int fd, std::size_t written) {
-  if (written == 0) return;
-  const off_t end = ::lseek(fd, 0, SEEK_CUR);
-  struct stat st {};
-  if (end < static_cast<off_t>(written) || ::fstat(fd, &st) != 0 || st.st_size != end) return;
-  (void)::ftruncate(fd, end - static_cast<off_t>(written));
-}
-
 [[noreturn]] void RaiseLogError(const QString& file, int code) {
   throw EInOutError("Cannot write the log file \"" + file.toStdString() + "\": " + platform::SystemErrorMessage(code),
                     code);
@@ -146,13 +113,9 @@ void TCustomComPort::WriteLog(const QString& text, const void* data, int count) 
 
   const QString file = LogFile();
   if (file.isEmpty()) return;  // switched off meanwhile
-  // A FIFO or a link planted at the log's name neither blocks nor receives it.
-  const FileDescriptor fd(platform::OpenRegularFile(QFile::encodeName(file).toStdString(), O_WRONLY | O_APPEND | O_CREAT));
-  if (fd.Get() < 0) RaiseLogError(file, errno);
-  std::size_t written = 0;
-  if (!platform::WriteAll(fd.Get(), line.constData(), static_cast<size_t>(line.size()), &written)) {
-    const int code = errno;
-    DropPartialEntry(fd.Get(), written);
-    RaiseLogError(file, code);
-  }
+  // A FIFO or a link planted at the log's name neither blocks nor receives
+  // it, and a failed entry leaves no part of itself behind.
+  if (!platform::AppendLogEntry(QFile::encodeName(file).toStdString(), line.constData(),
+                                static_cast<std::size_t>(line.size())))
+    RaiseLogError(file, platform::GetLastError());
 }

@@ -46,6 +46,12 @@ export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="winemen
   if [ ! -f "$prefix/system.reg" ]; then
     setsid "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
   fi
+  # Without a display the null graphics driver serves: windows (the
+  # system's dialogs among them) can still be made and answered by tests.
+  # A display is used where there is one.
+  if ! grep -q '^"Graphics"="x11,null"' "$prefix/user.reg" 2>/dev/null; then
+    setsid "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11,null /f </dev/null >/dev/null 2>&1 || true
+  fi
 ) 9>"$prefix.lock"
 # The server and the prefix's own processes start here, away from the
 # program's output (whoever waits for that output would wait for them too),

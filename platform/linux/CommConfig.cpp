@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "platform/DeviceTree.h"
-#include "platform/FileOpen.h"
-#include "platform/FileWrite.h"
+#include "platform/linux/FileOpen.h"
+#include "platform/linux/FileWrite.h"
 #include "platform/LastError.h"
 
 namespace platform {
@@ -393,6 +393,12 @@ bool SetDefaultCommConfig(const std::string& name, const COMMCONFIG& config, uin
   if (error)
     return Fail(error.value());
   return ReplaceFile(folder, *file, StoredText(config.dcb));
+}
+
+// The system has no serial configuration dialog; the component shows its
+// own.
+SystemCommConfigDialog ShowSystemCommConfigDialog(const std::string&, std::uintptr_t, COMMCONFIG&) {
+  return SystemCommConfigDialog::kNone;
 }
 
 }  // namespace platform

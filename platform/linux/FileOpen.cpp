@@ -1,4 +1,4 @@
-#include "platform/FileOpen.h"
+#include "platform/linux/FileOpen.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "platform/FileWrite.h"
+#include "platform/linux/FileWrite.h"
 
 #include <unistd.h>
 

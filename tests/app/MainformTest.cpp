@@ -232,6 +232,9 @@ TEST_F(MainformTest, CreationSetsCaptionSizeTextsAndFolder) {
   EXPECT_EQ(settings.fileName(), QFileInfo(Application->ExeName()).fileName() + ".INI");
   EXPECT_EQ(settings.dir().dirName(), "KVTLM");
   EXPECT_TRUE(settings.dir().exists());
+  // Made in the user's roaming application-data folder where the system
+  // keeps one, else in the user's configuration folder.
+  EXPECT_EQ(QDir::cleanPath(settings.absolutePath()), QDir::cleanPath(QDir(UserDataFolder()).filePath("KVTLM")));
   EXPECT_FALSE(settings.exists());  // nothing is stored in it
 }
 

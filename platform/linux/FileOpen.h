@@ -1,4 +1,5 @@
-// Opening a file that must be a regular file (a log, a stored setting).
+// Opening a file that must be a regular file (a log, a stored setting), for
+// the Linux implementations.
 #pragma once
 
 #include <string>

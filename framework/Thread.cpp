@@ -1,5 +1,6 @@
 #include "framework/Thread.h"
 
+#include <pthread.h>
 #include <semaphore.h>
 
 #include <algorithm>
@@ -137,23 +138,34 @@ class CallRecord {
   alignas(std::max_align_t) unsigned char storage_[kPlaces][kStorageSize];
 };
 
-// The calling thread's record, made on its first synchronized call.
+// The calling thread's record, made on its first synchronized call and
+// orphaned when the thread ends. It is kept under a thread key, not in a
+// thread-local object: where thread-local storage is emulated (mingw-w64's
+// threads), that storage may be freed before a thread-local object's
+// destructor runs at the thread's end, which would then read a freed
+// pointer. A key's value is the thread library's own and is handed to the
+// key's destructor.
 class ThreadRecord {
  public:
-  ~ThreadRecord() {
-    if (record_ != nullptr) record_->Orphan();
+  ThreadRecord() noexcept {
+    pthread_key_create(&key_, [](void* record) { static_cast<CallRecord*>(record)->Orphan(); });
   }
   CallRecord& Get() {
-    if (record_ == nullptr) record_ = new CallRecord;
-    return *record_;
+    CallRecord* record = Find();
+    if (record == nullptr) {
+      record = new CallRecord;
+      pthread_setspecific(key_, record);
+    }
+    return *record;
   }
-  CallRecord* Find() const { return record_; }
+  CallRecord* Find() const { return static_cast<CallRecord*>(pthread_getspecific(key_)); }
 
  private:
-  CallRecord* record_ = nullptr;
+  pthread_key_t key_{};
 };
 
-thread_local ThreadRecord threadRecord;
+// Never destroyed: threads may end after static destruction has begun.
+ThreadRecord& threadRecord = *new ThreadRecord;
 
 // One synchronized or queued call, posted to the application object. The
 // caller waits on its record until the call has run, or until the event is

@@ -54,7 +54,7 @@ struct UsbIds {
 
 /// A process holding a device.
 struct DeviceHolder {
-  int pid = 0;          ///< the process id
+  int pid = 0;          ///< the process number
   std::string program;  ///< the process's program name; empty when it cannot be read
 };
 

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <algorithm>
+
 #include "platform/windows/Registry.h"
 #include "platform/windows/SetupApi.h"
 

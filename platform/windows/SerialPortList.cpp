@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 #include <vector>

@@ -25,7 +25,7 @@ int ThreadPriorityValue(ThreadPriorityLevel level, int) noexcept {
 }
 
 bool SetThreadPriorityLevel(std::int64_t thread, ThreadPriorityLevel level, int base) noexcept {
-  HANDLE handle = ::OpenThread(THREAD_SET_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(thread));
+  HANDLE handle = ::OpenThread(THREAD_SET_INFORMATION, FALSE, static_cast<DWORD>(thread));
   if (handle == nullptr) {
     SetLastError(static_cast<int>(::GetLastError()));
     return false;

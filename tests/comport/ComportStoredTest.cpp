@@ -113,6 +113,7 @@ TEST(ComportStored, ActiveInADescriptionOpensThePortWhenLoadingEnds) {
     SCOPED_TRACE(active);
     TPortForm form;
     auto* port = new TComPort(&form);
+    const LineProbe line(*port, pty);
     const QString text = QString(
                              "object ComPort1: TComPort\n  Active = %1\n  DeviceName = '%2'\n"
                              "  BaudRate = br115200\n  AfterOpen = ComPort1AfterOpen\nend\n")
@@ -120,7 +121,7 @@ TEST(ComportStored, ActiveInADescriptionOpensThePortWhenLoadingEnds) {
     ReadComponent(*port, text);
     EXPECT_EQ(port->Active(), active);
     EXPECT_EQ(form.opened, active ? 1 : 0);
-    if (active) EXPECT_EQ(ReadTerminal(pty.Slave()).outputSpeed, 115200u);
+    if (active) EXPECT_EQ(line.Read().speed, 115200u);
   }
 }
 

@@ -3,11 +3,11 @@
 // whose far end the test holds.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <QFile>
 #include <QTest>
@@ -18,10 +18,13 @@
 #include <string>
 #include <vector>
 
-#include "TerminalAttributes.h"
 #include "comport/Comport.h"
 #include "framework/Application.h"
+#include "platform/PtyPair.h"
 #include "support/FakeSerialDevice.h"
+#ifndef _WIN32
+#include "support/linux/TerminalAttributes.h"
+#endif
 
 namespace comporttest {
 
@@ -92,62 +95,100 @@ struct EventRecorder {
   }
 };
 
-// A pseudo-terminal pair; the component opens the slave by its path.
+// A pseudo-terminal pair; the component opens the slave by its name (a
+// path on Linux, the COM name the bridge gave it on Windows). A failure of
+// the far end is a test failure.
 class Pty {
  public:
   Pty() {
-    char name[256] = {};
-    if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) ADD_FAILURE() << "openpty failed";
-    path_ = name;
+    if (!pair_.ok()) ADD_FAILURE() << "no pseudo-terminal";
+#ifndef _WIN32
+    slave_ = ::open(pair_.path().c_str(), O_RDWR | O_NOCTTY);
+#endif
   }
+#ifndef _WIN32
   ~Pty() {
     if (slave_ >= 0) ::close(slave_);
-    if (master_ >= 0) ::close(master_);
   }
+  // The slave, opened before the port opens it (Linux only: its termios).
+  int Slave() const { return slave_; }
+#endif
   Pty(const Pty&) = delete;
   Pty& operator=(const Pty&) = delete;
 
-  const std::string& Path() const { return path_; }
-  QString QPath() const { return QString::fromStdString(path_); }
-  int Slave() const { return slave_; }
-  int Master() const { return master_; }
+  const std::string& Path() const { return pair_.path(); }
+  QString QPath() const { return QString::fromStdString(pair_.path()); }
 
   // The far end sends bytes to the port.
   void Send(const std::string& bytes) const {
-    size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-      if (n <= 0) {
-        ADD_FAILURE() << "writing the far end failed";
-        return;
-      }
-      done += static_cast<size_t>(n);
-    }
+    if (!pair_.Send(bytes)) ADD_FAILURE() << "writing the far end failed";
   }
   // The far end receives 'count' bytes the port sent (fewer when none
-  // come for a generous while).
-  std::string Receive(size_t count) const {
-    std::string bytes;
-    char chunk[4096];
-    while (bytes.size() < count) {
-      pollfd p{master_, POLLIN, 0};
-      if (::poll(&p, 1, 10000) <= 0) break;
-      const ssize_t n = ::read(master_, chunk, std::min(sizeof chunk, count - bytes.size()));
-      if (n <= 0) break;
-      bytes.append(chunk, static_cast<size_t>(n));
-    }
-    return bytes;
-  }
+  // come for 'idleMs'; 0 takes only what is there already).
+  std::string Receive(size_t count, int idleMs = 10000) const { return pair_.Receive(count, idleMs); }
   // Hangs the line up, as a pulled adapter does.
-  void CloseMaster() {
-    if (master_ >= 0) ::close(master_);
-    master_ = -1;
+  void CloseMaster() { pair_.CloseMaster(); }
+
+ private:
+  PtyPair pair_;
+#ifndef _WIN32
+  int slave_ = -1;
+#endif
+};
+
+// The line settings of an open port as the system holds them: on Linux the
+// slave's termios as the kernel keeps it, on Windows the comm state the
+// system's driver reports for the port's own handle. Made before the port
+// opens.
+struct LineSettings {
+  unsigned speed = 0;
+  int dataBits = 0;
+  bool parity = false;
+  bool twoStopBits = false;
+};
+
+class LineProbe {
+ public:
+  LineProbe(TCustomComPort& port, const Pty& pty) : pty_(pty) {
+#ifdef _WIN32
+    // The port's own device, kept as it opens it.
+    port.SetDeviceFactory([device = device_](const std::string& name) {
+      platform::SerialDevicePtr opened = platform::OpenSerialDevice(name);
+      *device = opened;
+      return opened;
+    });
+#else
+    static_cast<void>(port);
+#endif
+  }
+
+  LineSettings Read() const {
+    LineSettings line;
+#ifdef _WIN32
+    const platform::SerialDevicePtr device = device_->lock();
+    platform::DCB dcb;
+    if (!device || !device->GetCommState(dcb)) {
+      ADD_FAILURE() << "the port's comm state cannot be read";
+      return line;
+    }
+    line.speed = dcb.BaudRate;
+    line.dataBits = dcb.ByteSize;
+    line.parity = dcb.Parity != 0;
+    line.twoStopBits = dcb.StopBits == 2;
+#else
+    const TerminalAttributes a = ReadTerminal(pty_.Slave());
+    line.speed = a.outputSpeed;
+    line.dataBits = a.dataBits;
+    line.parity = a.parity;
+    line.twoStopBits = a.twoStopBits;
+#endif
+    return line;
   }
 
  private:
-  int master_ = -1;
-  int slave_ = -1;
-  std::string path_;
+  const Pty& pty_;
+  std::shared_ptr<std::weak_ptr<platform::SerialDevice>> device_ =
+      std::make_shared<std::weak_ptr<platform::SerialDevice>>();
 };
 
 // The entry texts of a log file, without their time stamps.

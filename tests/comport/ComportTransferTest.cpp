@@ -128,7 +128,7 @@ TEST(ComportTransfer, BadLengthsAndNullBuffersAreRefusedBeforeAnything) {
     int length;
     int code;
   };
-  const Case cases[] = {{"negative length", false, -1, 0}, {"null buffer", true, 3, EINVAL}};
+  const Case cases[] = {{"negative length", false, -1, 0}, {"null buffer", true, 3, platform::kErrorInvalidParameter}};
   QTemporaryDir dir;
   TransferRecorder r;
   OpenFakePort f;
@@ -177,9 +177,9 @@ TEST(ComportTransfer, AStringLongerThanTheLargestTransferLengthRaisesInsteadOfWr
 TEST(ComportTransfer, ClosedPortsRaiseTheStatusCallsErrorOrTheClosedPortError) {
   TComPort port;
   const EComError count = CatchComError([&] { port.InputCount(); });
-  EXPECT_EQ(count.ComErrorCode, EBADF);
-  EXPECT_EQ(count.what(), platform::SystemErrorMessage(EBADF));
-  EXPECT_EQ(CatchComError([&] { port.OutputCount(); }).ComErrorCode, EBADF);
+  EXPECT_EQ(count.ComErrorCode, platform::kErrorInvalidHandle);
+  EXPECT_EQ(count.what(), platform::SystemErrorMessage(platform::kErrorInvalidHandle));
+  EXPECT_EQ(CatchComError([&] { port.OutputCount(); }).ComErrorCode, platform::kErrorInvalidHandle);
   for (const auto& op :
        std::vector<std::function<void()>>{[&] { port.ReadString(); }, [&] { port.WriteString("x"); },
                                           [&] { port.WaitForReadCompletion(); }, [&] { port.CheckLineErrors(); }}) {

@@ -6,9 +6,9 @@
 // every lamp's label can be read on both of its colours. The monitor's
 // tools as its user reaches for them: the hex view and typed hex bytes,
 // line endings, time stamps, pause and clear, the line settings and a
-// quick rate change, DTR, RTS and break, the port list following devices,
-// capture to a file and sending a file.
-#include <sys/stat.h>
+// quick rate change, DTR, RTS and break, capture to a file and sending a
+// file. (The port list following devices, and files that are no regular
+// files: linux/LineMonitorDevicesTest.cpp.)
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -25,13 +25,9 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,7 +35,6 @@
 #include "HexBytes.h"
 #include "LineMonitor.h"
 #include "LineStamps.h"
-#include "support/FakeTree.h"
 #include "tests/comsignal/ComsignalSupport.h"
 
 namespace comsignaltest {
@@ -100,13 +95,7 @@ double ContrastRatio(const QColor& a, const QColor& b) {
 std::string ReceiveWhileRunning(const Pty& pty, size_t count) {
   std::string bytes;
   WaitUntil([&] {
-    char chunk[4096];
-    pollfd ready{pty.Master(), POLLIN, 0};
-    while (bytes.size() < count && ::poll(&ready, 1, 0) > 0) {
-      const ssize_t n = ::read(pty.Master(), chunk, std::min(sizeof chunk, count - bytes.size()));
-      if (n <= 0) break;
-      bytes.append(chunk, static_cast<size_t>(n));
-    }
+    bytes += pty.Receive(count - bytes.size(), 0);  // what is there, without waiting
     return bytes.size() >= count;
   });
   return bytes;
@@ -414,6 +403,7 @@ TEST(LineMonitorTest, TimeStampsPauseAndClear) {
 TEST(LineMonitorTest, LineSettingsAQuickRateChangeAndTheModemLineToggles) {
   Pty pty;
   LineMonitor window;
+  const LineProbe line(*window.Port(), pty);
   EXPECT_EQ(window.SettingsLine()->text(), "115200 8N1");
   for (const QPushButton* toggle : {window.DtrButton(), window.RtsButton(), window.BreakButton()})
     EXPECT_FALSE(toggle->isEnabled()) << toggle->text().toStdString();
@@ -423,9 +413,7 @@ TEST(LineMonitorTest, LineSettingsAQuickRateChangeAndTheModemLineToggles) {
   window.RateBox()->setCurrentText("9600");
   QTest::keyClick(window.RateBox(), Qt::Key_Return);
   EXPECT_EQ(window.SettingsLine()->text(), "9600 8N1");
-  termios line{};
-  ASSERT_EQ(::tcgetattr(pty.Slave(), &line), 0);
-  EXPECT_EQ(::cfgetospeed(&line), static_cast<speed_t>(B9600));
+  EXPECT_EQ(line.Read().speed, 9600u);
 
   for (QPushButton* toggle : {window.DtrButton(), window.RtsButton()}) {
     SCOPED_TRACE(toggle->text().toStdString());
@@ -440,46 +428,6 @@ TEST(LineMonitorTest, LineSettingsAQuickRateChangeAndTheModemLineToggles) {
   QTest::mouseClick(window.BreakButton(), Qt::LeftButton);
   QTest::mouseClick(window.BreakButton(), Qt::LeftButton);
   EXPECT_FALSE(window.BreakButton()->isChecked());
-  EXPECT_TRUE(window.Port()->Active());
-}
-
-// The list follows ports plugged in and removed; the open port keeps its
-// entry when the system lists it no more, and nothing listed is chosen
-// for a user who only clicks Open.
-TEST(LineMonitorTest, ThePortListFollowsDevicesKeepsTheOpenPortAndPreselectsNothing) {
-  FakeTree tree;
-  tree.Uart("ttyS3", 4);
-  tree.Node(tree.dev() / "ttyS3", S_IFCHR);
-  Pty pty;
-  LineMonitor window;
-  window.Port()->SetDeviceRoots(QString::fromStdString(tree.Sys()), QString::fromStdString(tree.Dev()));
-  window.RefreshPorts();
-  const auto listed = [&] {
-    QStringList paths;
-    for (int i = 0; i < window.PortBox()->count(); ++i) paths += window.PortBox()->itemData(i).toString();
-    return paths;
-  };
-  ASSERT_EQ(listed(), QStringList{"ttyS3"});
-  EXPECT_TRUE(window.PortBox()->currentText().isEmpty());
-  QTest::mouseClick(window.OpenButton(), Qt::LeftButton);
-  EXPECT_FALSE(window.Port()->Active());
-  EXPECT_EQ(window.StatusLine()->text(), "Choose a port or type its path.");
-
-  using Message = TCustomComPort::TDeviceChangeMessage;
-  tree.UsbSerial("ttyUSB0", "1-2", "ftdi_sio", "Adapter");
-  tree.Node(tree.dev() / "ttyUSB0", S_IFCHR);
-  window.Port()->WindowHook({Message::DeviceArrival, Message::PortType, "ttyUSB0"});
-  EXPECT_EQ(listed(), (QStringList{"ttyS3", "ttyUSB0"}));
-  EXPECT_EQ(window.StatusLine()->text(), "ttyUSB0 plugged in.");
-  EXPECT_TRUE(window.PortBox()->currentText().isEmpty());
-
-  ASSERT_NO_FATAL_FAILURE(OpenOn(window, pty));
-  std::filesystem::remove_all(tree.sys() / "class" / "tty" / "ttyUSB0");
-  std::filesystem::remove(tree.dev() / "ttyUSB0");
-  window.Port()->WindowHook({Message::DeviceRemoveComplete, Message::PortType, "ttyUSB0"});
-  EXPECT_EQ(listed(), (QStringList{"ttyS3", pty.QPath()}));
-  EXPECT_EQ(window.StatusLine()->text(), "ttyUSB0 removed.");
-  EXPECT_EQ(window.PortBox()->currentText(), pty.QPath());
   EXPECT_TRUE(window.Port()->Active());
 }
 
@@ -532,14 +480,6 @@ TEST(LineMonitorTest, CapturesWhatArrivesAndSendsAFileWithProgress) {
 
   EXPECT_FALSE(window.SendFile(folder.filePath("missing.bin")));
   EXPECT_TRUE(window.StatusLine()->text().startsWith("Cannot send ")) << window.StatusLine()->text().toStdString();
-
-  // A FIFO is neither read for sending nor opened for capturing: either
-  // would block the window until another program opened its other end.
-  const QString fifo = folder.filePath("fifo");
-  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-  EXPECT_FALSE(window.SendFile(fifo));
-  EXPECT_FALSE(window.StartCapture(fifo));
-  EXPECT_TRUE(window.StatusLine()->text().endsWith("not a regular file")) << window.StatusLine()->text().toStdString();
 
   // Closing the port while a file is under way (the far end reads nothing,
   // so writes wait in the full line) stops the sending.

@@ -25,7 +25,7 @@ TEST(ApplicationTest, TitleAndExeName) {
   const QFileInfo exe(Application->ExeName());
   EXPECT_TRUE(exe.isAbsolute());
   EXPECT_TRUE(exe.isExecutable());
-  EXPECT_EQ(exe.fileName(), "framework_tests");
+  EXPECT_EQ(exe.completeBaseName(), "framework_tests");  // with ".exe" on Windows
 }
 
 TEST(ApplicationTest, StandardDisplayShowsTheMessage) {

@@ -2,10 +2,12 @@
 // under a plain QApplication its line events reach their handlers on the
 // user-interface thread and a handler's error goes to standard error;
 // without any application object, line events are refused at once.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <QApplication>
-#include <QTemporaryFile>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QThread>
 #include <cstdio>
 
@@ -22,10 +24,13 @@ const std::string kNoApplication = "Line events need an application object";
 class CapturedStderr {
  public:
   CapturedStderr() {
-    EXPECT_TRUE(file_.open());
+    EXPECT_TRUE(folder_.isValid());
+    const int file = ::open(QFile::encodeName(path_).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    EXPECT_GE(file, 0);
     std::fflush(stderr);
     saved_ = ::dup(STDERR_FILENO);
-    ::dup2(file_.handle(), STDERR_FILENO);
+    ::dup2(file, STDERR_FILENO);
+    ::close(file);
   }
   ~CapturedStderr() {
     std::fflush(stderr);
@@ -37,12 +42,13 @@ class CapturedStderr {
 
   std::string Text() {
     std::fflush(stderr);
-    QFile written(file_.fileName());
+    QFile written(path_);
     return written.open(QIODevice::ReadOnly) ? written.readAll().toStdString() : std::string();
   }
 
  private:
-  QTemporaryFile file_;
+  QTemporaryDir folder_;
+  QString path_ = folder_.filePath("stderr.txt");
   int saved_ = -1;
 };
 

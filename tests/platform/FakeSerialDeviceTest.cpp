@@ -29,7 +29,7 @@ TEST(FakeSerialDevice, CountsCallsAndFailsOnRequest) {
 
   dev.Close();
   EXPECT_FALSE(dev.GetCommState(dcb));
-  EXPECT_EQ(GetLastError(), EBADF);
+  EXPECT_EQ(GetLastError(), platform::kErrorInvalidHandle);
 }
 
 TEST(FakeSerialDevice, BlockingWaitEndsByEventMaskChangeAndClose) {
@@ -51,7 +51,7 @@ TEST(FakeSerialDevice, BlockingWaitEndsByEventMaskChangeAndClose) {
   waiter.join();
   EXPECT_EQ(got, 0u);
   EXPECT_FALSE(dev.WaitCommEvent(got, ov)) << "an empty mask fails the wait at once";
-  EXPECT_EQ(platform::GetLastError(), EINVAL);
+  EXPECT_EQ(platform::GetLastError(), platform::kErrorInvalidParameter);
 
   ASSERT_TRUE(dev.SetCommMask(EV_RXCHAR));
   waiter = std::thread([&] { EXPECT_TRUE(dev.WaitCommEvent(got, ov)); });

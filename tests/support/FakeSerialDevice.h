@@ -394,7 +394,7 @@ class FakeSerialDevice : public platform::SerialDevice {
       return true;
     }
     if (mask_ == 0) {
-      platform::SetLastError(EINVAL);  // as the Linux device: nothing could end this wait
+      platform::SetLastError(platform::kErrorInvalidParameter);  // as the devices do: nothing could end this wait
       return false;
     }
     eventMask = 0;
@@ -569,7 +569,7 @@ class FakeSerialDevice : public platform::SerialDevice {
       code = f->second;
     } else if (closed_ && op != Op::Close && op != Op::GetOverlappedResult) {
       // A record's outcome stays readable after Close, as on the real device.
-      code = EBADF;
+      code = platform::kErrorInvalidHandle;
     }
     if (code == 0)
       return true;

@@ -1,6 +1,6 @@
 // Reads a tty's attributes with the kernel's termios2, which holds any bit
 // rate. Kept apart: the kernel's header clashes with glibc's <termios.h>.
-#include "TerminalAttributes.h"
+#include "support/linux/TerminalAttributes.h"
 
 #include <asm/termbits.h>
 #include <gtest/gtest.h>

@@ -1,0 +1,9 @@
+#include "SystemThreadPriority.h"
+
+#include <windows.h>
+
+namespace comporttest {
+
+int SystemThreadPriorityOfCallingThread() { return ::GetThreadPriority(::GetCurrentThread()); }
+
+}  // namespace comporttest

@@ -78,5 +78,11 @@ fi
 exec 8<&-
 export QL75N_PTY_BRIDGE
 
+# The program runs in a session of its own; when this run is stopped (a
+# test's time limit), the whole session goes with it.
 set +e
-detached "$wine" "$@"
+setsid -w sh -c '"$@"; exit $?' detached "$wine" "$@" &
+program=$!  # leads the session and its process group
+trap 'kill -KILL -- -$program 2>/dev/null; kill $bridge 2>/dev/null; wait $bridge 2>/dev/null; rm -rf "$bridge_dir"' EXIT
+trap 'exit 143' TERM INT HUP
+wait $program

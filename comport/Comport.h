@@ -1209,6 +1209,12 @@ class TCustomComPort : public TComponent {
   static std::string EncodeUtf8(const QString& text);
   ///@}
 
+  /// A file or device name as the system's calls take it (QFile::encodeName),
+  /// with any NUL kept in place, also where the system's encoder would end
+  /// the text there: the platform then refuses the name instead of opening
+  /// what comes before the NUL. Any thread; never raises.
+  static std::string SystemName(const QString& name);
+
  protected:
   /// @name For derived classes
   /// User-interface thread.

@@ -14,8 +14,8 @@ namespace {
 // read as the port opens it (a name without a '/' in the port's device
 // folder, SetDeviceRoots), and the record read or to be stored.
 struct TDeviceDefault {
-  TDeviceDefault(const QString& deviceName, const QString& devRoot) : name(QFile::encodeName(deviceName).toStdString()) {
-    places.devRoot = QFile::encodeName(devRoot).toStdString();
+  TDeviceDefault(const QString& deviceName, const QString& devRoot) : name(TCustomComPort::SystemName(deviceName)) {
+    places.devRoot = TCustomComPort::SystemName(devRoot);
     // A zeroed record whose size field states its size.
     std::memset(&config, 0, sizeof config);
     config.dwSize = platform::kCommConfigSize;
@@ -37,7 +37,7 @@ bool TCustomComPort::ConfigDialog() {
   Check(device.Read());
   // The component's settings over the device's defaults.
   CopyDCB(device.config.dcb, true);
-  if (!CommConfigDialog(QFile::encodeName(ShortDeviceName()).toStdString(), nullptr, device.config)) return false;
+  if (!CommConfigDialog(SystemName(ShortDeviceName()), nullptr, device.config)) return false;
   CopyDCB(device.config.dcb, false);
   // The confirmed rate is the rate in effect afterwards. The custom-rate
   // setter changes nothing when the rate equals the stored custom rate, so
@@ -51,7 +51,7 @@ bool TCustomComPort::ConfigDialog() {
 bool TCustomComPort::DefaultConfigDialog() {
   TDeviceDefault device(FDeviceName, FDevRoot);
   Check(device.Read());
-  if (!CommConfigDialog(QFile::encodeName(ShortDeviceName()).toStdString(), nullptr, device.config)) return false;
+  if (!CommConfigDialog(SystemName(ShortDeviceName()), nullptr, device.config)) return false;
   Check(device.Store());
   return true;
 }

@@ -115,7 +115,7 @@ void TCustomComPort::WriteLog(const QString& text, const void* data, int count) 
   if (file.isEmpty()) return;  // switched off meanwhile
   // A FIFO or a link planted at the log's name neither blocks nor receives
   // it, and a failed entry leaves no part of itself behind.
-  if (!platform::AppendLogEntry(QFile::encodeName(file).toStdString(), line.constData(),
+  if (!platform::AppendLogEntry(SystemName(file), line.constData(),
                                 static_cast<std::size_t>(line.size())))
     RaiseLogError(file, platform::GetLastError());
 }

@@ -159,12 +159,12 @@ void TCustomComPort::CreateHandle() {
     FWriteEvent = std::make_unique<platform::Event>(true, true);
 
     // A NUL would cut the name short and open another device.
-    const QByteArray path = QFile::encodeName(DevicePath());
-    if (path.contains('\0')) {
+    const std::string path = SystemName(DevicePath());
+    if (path.find('\0') != std::string::npos) {
       platform::SetLastError(platform::kErrorInvalidParameter);
       Check(false);
     }
-    FDeviceHandle = FDeviceFactory(path.toStdString());
+    FDeviceHandle = FDeviceFactory(path);
     if (FDeviceHandle == nullptr) {
       // No device is always a failure, also from a factory that left no
       // error code (or the "queued" one, which Check passes over).
@@ -188,9 +188,19 @@ void TCustomComPort::CreateHandle() {
 QString TCustomComPort::DevicePath() const {
   // Byte strings with their sizes: a NUL in the name stays for the open to
   // refuse.
-  const std::string path =
-      platform::DevicePath(QFile::encodeName(FDeviceName).toStdString(), QFile::encodeName(FDevRoot).toStdString());
+  const std::string path = platform::DevicePath(SystemName(FDeviceName), SystemName(FDevRoot));
   return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+std::string TCustomComPort::SystemName(const QString& name) {
+  // Each part between NULs on its own, joined by the NULs again.
+  std::string result;
+  const QStringList parts = name.split(QChar(0));
+  for (qsizetype i = 0; i < parts.size(); ++i) {
+    if (i > 0) result += '\0';
+    result += QFile::encodeName(parts[i]).toStdString();
+  }
+  return result;
 }
 
 void TCustomComPort::FreeHandle() {

@@ -159,7 +159,8 @@ void TCustomComPort::CreateHandle() {
     FWriteEvent = std::make_unique<platform::Event>(true, true);
 
     // A NUL would cut the name short and open another device.
-    const std::string path = SystemName(DevicePath());
+    // (Taken as bytes: a round trip through text could drop the NUL.)
+    const std::string path = platform::DevicePath(SystemName(FDeviceName), SystemName(FDevRoot));
     if (path.find('\0') != std::string::npos) {
       platform::SetLastError(platform::kErrorInvalidParameter);
       Check(false);

@@ -16,6 +16,11 @@ SOCKET Socket(std::uintptr_t s) { return static_cast<SOCKET>(s); }
 
 }  // namespace
 
+bool PtyPair::IsStandIn() {
+  // Wine's own library answers for a function no Windows library has.
+  return ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 PtyPair::PtyPair() {
   static const bool started = [] {
     WSADATA data;

@@ -229,7 +229,7 @@ TEST_F(MainformTest, CreationSetsCaptionSizeTextsAndFolder) {
   }
 
   const QFileInfo settings(form_->SettingsFile());
-  EXPECT_EQ(settings.fileName(), QFileInfo(Application->ExeName()).fileName() + ".INI");
+  EXPECT_EQ(settings.fileName(), QFileInfo(Application->ExeName()).completeBaseName() + ".INI");
   EXPECT_EQ(settings.dir().dirName(), "KVTLM");
   EXPECT_TRUE(settings.dir().exists());
   // Made in the user's roaming application-data folder where the system

@@ -402,6 +402,9 @@ TEST(ComportOnPtyEvents, BytesAHandlerReadsWhileItRunsBringNoFurtherBatch) {
 // Bytes that come while a batch runs and stay unread make the next batch,
 // which runs at once after it: before anything posted meanwhile.
 TEST(ComportOnPtyEvents, ABatchThatCameWhileOneRanFollowsAtOnce) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the system's device does not hold events: the next batch follows what the running one posted";
+#endif
   Pty pty;
   TComPort port;
   std::vector<std::string> seen;

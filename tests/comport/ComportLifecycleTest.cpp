@@ -340,6 +340,8 @@ TEST(ComportOnPty, LineSettingsReachTheTerminal) {
   // eight data bits without parity.)
   for (const Case& c : cases) {
     SCOPED_TRACE(c.custom);
+    // Wine sets a rate it does not list as 38400 on a terminal.
+    if (c.custom != 0 && PtyPair::IsStandIn()) continue;
     Pty pty;
     TComPort port;
     const LineProbe line(port, pty);
@@ -363,6 +365,7 @@ TEST(ComportOnPty, LineSettingsReachTheTerminal) {
 }
 
 TEST(ComportOnPty, ASecondOpenOfTheSameDeviceFailsWhileTheFirstStaysOpen) {
+  if (PtyPair::IsStandIn()) GTEST_SKIP() << "Wine opens a COM port a second time";
   Pty pty;
   TComPort first, second;
   const LineProbe line(first, pty);

@@ -350,6 +350,8 @@ TEST(ComportOnPtyTransfer, AReadEndedByTheReadTimeoutsRaisesTimeout) {
 // a typed read that gets fewer bytes than it needs raises "Timeout" rather
 // than returning bytes that never came or collecting nothing for ever.
 TEST(ComportOnPtyTransfer, TypedReadsShortOfTheirBytesRaiseTimeoutWhenReadsReturnAtOnce) {
+  if (PtyPair::IsStandIn())
+    GTEST_SKIP() << "the reads ahead that wait for a terminal under Wine take no reads that return at once";
   Pty pty;
   TComPort port;
   port.SetDeviceName(pty.QPath());

@@ -56,6 +56,16 @@ class PtyPair {
   // What the device under test opens.
   const std::string& path() const { return path_; }
 
+  // True where a pseudo-terminal is only a stand-in for a port: under Wine,
+  // where it has no modem lines and the Windows device waits for it on its
+  // own reads ahead (no transmit-empty event, no reads that return at once,
+  // no exclusive open, only the standard rates).
+#ifdef _WIN32
+  static bool IsStandIn();
+#else
+  static bool IsStandIn() { return false; }
+#endif
+
   // Sends bytes from the far end.
 #ifdef _WIN32
   bool Send(const std::string& bytes) const;

@@ -29,6 +29,8 @@ lintian --fail-on error --suppress-tags-from-file "$root/packaging/lintian-accep
 }
 ls "$out"/*.deb
 
+# QL75N_PACKAGE_WINDOWS=0 leaves the Windows zips out.
+[ "${QL75N_PACKAGE_WINDOWS:-1}" != 0 ] || exit 0
 scripts/deps.sh windows
 win_build=$root/build/windows
 cmake --preset windows >/dev/null

@@ -24,7 +24,9 @@ windows_open=(
   ComSignalAttachTest.ChangingTheSignalWhileAttachedMovesTheIndicatorToTheNewEvent
 )
 
-presets=(${QL75N_TEST_PRESETS:-default asan tsan windows})
+# The Windows build is not among the defaults yet: QL75N_TEST_PRESETS=
+# "default asan tsan windows" adds it, with its zips and their check.
+presets=(${QL75N_TEST_PRESETS:-default asan tsan})
 for preset in "${presets[@]}"; do
   echo "=== $preset ==="
   [ "$preset" != windows ] || scripts/deps.sh windows
@@ -43,5 +45,7 @@ done
 # The Debian packages: made from the default build, checked with lintian,
 # installed, used and purged (as root; skipped otherwise).
 echo "=== packages ==="
-scripts/package.sh
+windows=0
+for preset in "${presets[@]}"; do [ "$preset" != windows ] || windows=1; done
+QL75N_PACKAGE_WINDOWS=$windows scripts/package.sh
 scripts/check-packages.sh

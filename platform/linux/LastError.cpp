@@ -1,5 +1,9 @@
 #include "platform/LastError.h"
 
+#include <utility>
+
+#include "platform/SystemText.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -24,14 +28,7 @@ std::string SystemErrorMessage(int code) {
     const char* s = strerror_r(code, buffer, sizeof buffer);
     text = s ? s : "";
   }
-  while (!text.empty()) {
-    const unsigned char last = static_cast<unsigned char>(text.back());
-    if (last <= ' ' || last == '.' || last == 0x7f)
-      text.pop_back();
-    else
-      break;
-  }
-  return text;
+  return TrimSystemText(std::move(text));
 }
 
 bool IsDeviceGone(int code) noexcept { return code == EIO || code == ENXIO || code == ENODEV; }

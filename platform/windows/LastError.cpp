@@ -2,6 +2,10 @@
 // system call needs no translation, and the texts are the system's.
 #include "platform/LastError.h"
 
+#include <utility>
+
+#include "platform/SystemText.h"
+
 #include <windows.h>
 
 #include <string>
@@ -25,14 +29,7 @@ std::string SystemErrorMessage(int code) {
   // A code the system has no text for still names itself.
   if (length == 0)
     text = "Error " + std::to_string(static_cast<unsigned long>(static_cast<DWORD>(code)));
-  while (!text.empty()) {
-    const unsigned char last = static_cast<unsigned char>(text.back());
-    if (last <= ' ' || last == '.' || last == 0x7f)
-      text.pop_back();
-    else
-      break;
-  }
-  return text;
+  return TrimSystemText(std::move(text));
 }
 
 // The codes a serial device's handle gives once its adapter is gone:

@@ -250,6 +250,7 @@ bool WindowsSerialDevice::PurgeComm(uint32_t flags) {
     held_.clear();
     heldFirst_ = 0;
     fresh_ = freshFlag_ = false;
+    announced_ = 0;
   }
   // The aborted transfers end now, also where the driver only drops the
   // queues. One that has ended already is not found, which is no failure.

@@ -126,6 +126,9 @@ class WindowsSerialDevice final : public SerialDevice {
   struct SystemPart {
     OVERLAPPED record;
     uint32_t ahead;
+    // A read of a device that waits by itself whose bytes from the driver
+    // are still to be counted against announced_ once it has ended.
+    bool countRead;
   };
   static SystemPart& Part(Overlapped& overlapped);
 
@@ -143,6 +146,13 @@ class WindowsSerialDevice final : public SerialDevice {
   bool ReadWithAheadLocked(void* buffer, uint32_t count, Overlapped& overlapped);
   // Wakes a wait of the device's own (a mask change, put-back events, Close).
   void WakeOwnWait();
+  // A wait of the device's own reports 'events': the bytes then waiting in
+  // the driver's queue are covered by that report.
+  void AnnounceLocked(uint32_t events, uint32_t& eventMask);
+  // The caller's read took 'count' bytes straight from the driver.
+  void TookFromDriverLocked(uint32_t count);
+  // Counts a read that has ended against announced_, once.
+  void CountEndedRead(Overlapped& overlapped, uint32_t fromDriver);
 
   // WindowsSerialDeviceTransfer.cpp: the pending transfers Close waits for.
   void TrackTransfer(Overlapped& overlapped, const OVERLAPPED*& pending);
@@ -198,6 +208,12 @@ class WindowsSerialDevice final : public SerialDevice {
   size_t heldFirst_ = 0;   // held_[heldFirst_, end) are still held
   bool fresh_ = false;     // bytes came that no wait has reported yet
   bool freshFlag_ = false;  // ... and the event character was among them
+  // Bytes that were in the driver's queue when a wait last reported
+  // EV_RXCHAR, and that no read has taken yet: that report covered them,
+  // so reading them ahead later reports nothing new, as the driver's own
+  // wait reports each arrival once.
+  uint64_t announced_ = 0;
+  uint32_t keptErrors_ = 0;  // line errors a wait's queue count cleared
   uint32_t inQueueSize_ = 4096;  // the most bytes held, as the driver's queue
 };
 

@@ -16,7 +16,8 @@ bool WindowsSerialDevice::ClearCommError(uint32_t& errors, COMSTAT* status) {
     lock.lock();
   if (!::ClearCommError(handle_, &bits, &system))
     return FailWithSystemError();
-  errors = bits;
+  errors = bits | keptErrors_;
+  keptErrors_ = 0;
   if (status != nullptr) {
     // The bytes read ahead wait for the caller's next read.
     status->cbInQue = system.cbInQue + static_cast<uint32_t>(HeldLocked());

@@ -44,9 +44,7 @@ bool WindowsSerialDevice::OwnWait(uint32_t& eventMask, uint64_t generation) {
         if ((mask & EV_RXFLAG) && freshFlag_)
           events |= EV_RXFLAG;
         if (events != 0) {
-          fresh_ = false;
-          freshFlag_ = false;
-          eventMask = events;
+          AnnounceLocked(events, eventMask);
           return true;
         }
       }
@@ -65,6 +63,31 @@ bool WindowsSerialDevice::OwnWait(uint32_t& eventMask, uint64_t generation) {
     ::WaitForMultipleObjects(count, handles, FALSE, INFINITE);
     NoteWaiting(-1);
   }
+}
+
+void WindowsSerialDevice::AnnounceLocked(uint32_t events, uint32_t& eventMask) {
+  fresh_ = false;
+  freshFlag_ = false;
+  eventMask = events;
+  DWORD errors = 0;
+  ::COMSTAT status{};
+  if (::ClearCommError(handle_, &errors, &status)) {
+    announced_ = status.cbInQue;
+    keptErrors_ |= errors;  // still the caller's to fetch
+  }
+}
+
+void WindowsSerialDevice::TookFromDriverLocked(uint32_t count) {
+  announced_ -= std::min<uint64_t>(announced_, count);
+}
+
+void WindowsSerialDevice::CountEndedRead(Overlapped& overlapped, uint32_t fromDriver) {
+  SystemPart& part = Part(overlapped);
+  if (!part.countRead)
+    return;
+  part.countRead = false;
+  std::lock_guard lock(aheadMutex_);
+  TookFromDriverLocked(fromDriver);
 }
 
 bool WindowsSerialDevice::StartAheadLocked() {
@@ -119,6 +142,10 @@ void WindowsSerialDevice::HoldAheadByteLocked() {
     heldFirst_ = 0;
   }
   held_.push_back(aheadByte_);
+  if (announced_ > 0) {
+    --announced_;  // already reported
+    return;
+  }
   fresh_ = true;
   if (aheadByte_ == eventChar_.load(std::memory_order_relaxed))
     freshFlag_ = true;
@@ -137,6 +164,7 @@ bool WindowsSerialDevice::ReadWithAheadLocked(void* buffer, uint32_t count, Over
     }
   }
   const size_t held = HeldLocked();
+  Part(overlapped).countRead = true;
   if (held == 0 || count == 0)
     return Issued(overlapped, ::ReadFile(handle_, buffer, count, nullptr, &SystemRecord(overlapped)));
   // The held bytes come first, as the oldest received.
@@ -154,6 +182,7 @@ bool WindowsSerialDevice::ReadWithAheadLocked(void* buffer, uint32_t count, Over
       overlapped.hEvent->Set();
     overlapped.Internal = 0;
     overlapped.InternalHigh = taken;
+    Part(overlapped).countRead = false;
     return true;
   }
   return Issued(overlapped, ::ReadFile(handle_, static_cast<char*>(buffer) + taken, count - taken, nullptr,

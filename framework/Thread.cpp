@@ -4,6 +4,11 @@
 #include <semaphore.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <set>
+#include <utility>
+#include <vector>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -53,6 +58,47 @@ void WaitForChangeFrom(std::uint64_t generation) {
   WaitState& waits = Waits();
   std::unique_lock lock(waits.mutex);
   waits.changed.wait(lock, [&] { return waits.generation != generation; });
+}
+
+// The started threads, and the threads that freed themselves but whose
+// system thread may still be ending. The program's exit waits (for a
+// limited time) until no thread that frees itself and was told to stop is
+// still running, and then joins the ended ones: a thread cut off by the
+// exit while it frees its memory may hold the heap's lock, and the exiting
+// program then hangs (Windows ends the other threads first). A thread never
+// told to stop is not waited for. Never destroyed, like WaitState.
+struct ThreadList {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::set<const TThread*> running;
+  std::vector<std::thread> ended;  // freed themselves; joined later
+
+  // The ended threads, to be joined outside the lock.
+  std::vector<std::thread> TakeEnded() {
+    std::lock_guard lock(mutex);
+    return std::exchange(ended, {});
+  }
+};
+
+ThreadList& Threads() {
+  static ThreadList* const list = new ThreadList;
+  return *list;
+}
+
+void JoinAll(std::vector<std::thread> threads) {
+  for (std::thread& t : threads) t.join();
+}
+
+void WaitForStoppingThreadsAtExit() {
+  ThreadList& threads = Threads();
+  {
+    std::unique_lock lock(threads.mutex);
+    threads.changed.wait_for(lock, std::chrono::seconds(5), [&] {
+      return std::none_of(threads.running.begin(), threads.running.end(),
+                          [](const TThread* t) { return t->FreeOnTerminate() && t->Terminated(); });
+    });
+  }
+  JoinAll(threads.TakeEnded());
 }
 
 EThread SystemError(int code) { return EThread(std::system_category().message(code)); }
@@ -278,15 +324,35 @@ void TThread::Start() {
   // Started on the user-interface thread, the thread's synchronized calls
   // find their way there also under an application object of Qt's own.
   if (IsUiThread()) PrepareSynchronize();
+  static const int atExit = std::atexit(WaitForStoppingThreadsAtExit);
+  (void)atExit;
+  ThreadList& threads = Threads();
+  JoinAll(threads.TakeEnded());  // they have left Run: this takes no time
   std::lock_guard lock(mutex_);
   if (started_) return;
   basePriority_ = platform::CurrentThreadPriorityBase();  // the calling thread's
+  {
+    std::lock_guard listLock(threads.mutex);
+    threads.running.insert(this);
+  }
   try {
     thread_ = std::thread([this] { Run(); });
   } catch (const std::system_error& e) {
+    std::lock_guard listLock(threads.mutex);
+    threads.running.erase(this);
     throw SystemError(e.code().value());
   }
   started_ = true;
+}
+
+void TThread::Ended(std::thread self) {
+  ThreadList& threads = Threads();
+  {
+    std::lock_guard lock(threads.mutex);
+    threads.running.erase(this);
+    if (self.joinable()) threads.ended.push_back(std::move(self));
+  }
+  threads.changed.notify_all();
 }
 
 void TThread::Run() noexcept {
@@ -298,6 +364,7 @@ void TThread::Run() noexcept {
     platform::SetThreadPriorityLevel(tid_, LevelOf(priority_), basePriority_);
   }
   std::exception_ptr fatal;
+  std::thread self;  // a thread that frees itself hands its own on
   try {
     Execute();
   } catch (...) {
@@ -311,7 +378,7 @@ void TThread::Run() noexcept {
     tid_ = 0;
     freeSelf = FreeOnTerminate();
     if (freeSelf) {
-      thread_.detach();
+      self = std::move(thread_);
     } else {
       fatal_ = fatal;
       finished_ = true;
@@ -319,9 +386,11 @@ void TThread::Run() noexcept {
   }
   if (freeSelf) {
     fatal = nullptr;  // dropped quietly
+    Ended(std::move(self));
     delete this;
     return;
   }
+  Ended(std::thread());
   NotifyWaiters();
 }
 

@@ -127,6 +127,10 @@ class TThread {
 
  private:
   void Run() noexcept;
+  // The thread has left Run: it is no longer among the running ones, and a
+  // thread that frees itself hands over its system thread, 'self', to be
+  // joined (at the next Start, or at the program's exit).
+  void Ended(std::thread self);
 
   const bool createSuspended_;
   std::atomic<bool> terminated_{false};

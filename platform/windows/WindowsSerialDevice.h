@@ -126,9 +126,6 @@ class WindowsSerialDevice final : public SerialDevice {
   struct SystemPart {
     OVERLAPPED record;
     uint32_t ahead;
-    // A read of a device that waits by itself whose bytes from the driver
-    // are still to be counted against announced_ once it has ended.
-    bool countRead;
   };
   static SystemPart& Part(Overlapped& overlapped);
 
@@ -142,6 +139,10 @@ class WindowsSerialDevice final : public SerialDevice {
   void HoldAheadByteLocked();
   size_t HeldLocked() const { return held_.size() - heldFirst_; }
   void CollectAheadLocked(bool wait, DWORD& error);
+  // Ends a read ahead under way, holding the byte it may have taken: a
+  // byte it has taken from the driver is counted nowhere else until then.
+  // A failure's code in 'error' (0 when there was none, or it was ended).
+  void EndAheadLocked(DWORD& error);
   // ReadFile when bytes the device read ahead may be held.
   bool ReadWithAheadLocked(void* buffer, uint32_t count, Overlapped& overlapped);
   // Wakes a wait of the device's own (a mask change, put-back events, Close).
@@ -149,10 +150,8 @@ class WindowsSerialDevice final : public SerialDevice {
   // A wait of the device's own reports 'events': the bytes then waiting in
   // the driver's queue are covered by that report.
   void AnnounceLocked(uint32_t events, uint32_t& eventMask);
-  // The caller's read took 'count' bytes straight from the driver.
-  void TookFromDriverLocked(uint32_t count);
-  // Counts a read that has ended against announced_, once.
-  void CountEndedRead(Overlapped& overlapped, uint32_t fromDriver);
+  // Issues the caller's read of 'count' bytes straight from the driver.
+  bool ReadFromDriverLocked(void* buffer, uint32_t count, Overlapped& overlapped);
 
   // WindowsSerialDeviceTransfer.cpp: the pending transfers Close waits for.
   void TrackTransfer(Overlapped& overlapped, const OVERLAPPED*& pending);
@@ -211,7 +210,10 @@ class WindowsSerialDevice final : public SerialDevice {
   // Bytes that were in the driver's queue when a wait last reported
   // EV_RXCHAR, and that no read has taken yet: that report covered them,
   // so reading them ahead later reports nothing new, as the driver's own
-  // wait reports each arrival once.
+  // wait reports each arrival once. They are the oldest in the queue, so a
+  // read from the driver takes them first; it is counted when issued (the
+  // component need not ask for a result it already has): should it take
+  // fewer, a later byte is reported once more rather than not at all.
   uint64_t announced_ = 0;
   uint32_t keptErrors_ = 0;  // line errors a wait's queue count cleared
   uint32_t inQueueSize_ = 4096;  // the most bytes held, as the driver's queue

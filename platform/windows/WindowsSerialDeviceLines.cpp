@@ -12,8 +12,13 @@ bool WindowsSerialDevice::ClearCommError(uint32_t& errors, COMSTAT* status) {
   DWORD bits = 0;
   ::COMSTAT system{};
   std::unique_lock lock(aheadMutex_, std::defer_lock);
-  if (ownWaits_)
+  if (ownWaits_) {
     lock.lock();
+    // The byte of a read ahead under way has left the driver's queue and
+    // is not held yet: it is counted once it is.
+    DWORD error = 0;
+    EndAheadLocked(error);
+  }
   if (!::ClearCommError(handle_, &bits, &system))
     return FailWithSystemError();
   errors = bits | keptErrors_;

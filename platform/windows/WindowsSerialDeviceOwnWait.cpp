@@ -77,17 +77,9 @@ void WindowsSerialDevice::AnnounceLocked(uint32_t events, uint32_t& eventMask) {
   }
 }
 
-void WindowsSerialDevice::TookFromDriverLocked(uint32_t count) {
+bool WindowsSerialDevice::ReadFromDriverLocked(void* buffer, uint32_t count, Overlapped& overlapped) {
   announced_ -= std::min<uint64_t>(announced_, count);
-}
-
-void WindowsSerialDevice::CountEndedRead(Overlapped& overlapped, uint32_t fromDriver) {
-  SystemPart& part = Part(overlapped);
-  if (!part.countRead)
-    return;
-  part.countRead = false;
-  std::lock_guard lock(aheadMutex_);
-  TookFromDriverLocked(fromDriver);
+  return Issued(overlapped, ::ReadFile(handle_, buffer, count, nullptr, &SystemRecord(overlapped)));
 }
 
 bool WindowsSerialDevice::StartAheadLocked() {
@@ -136,6 +128,17 @@ void WindowsSerialDevice::CollectAheadLocked(bool wait, DWORD& error) {
     error = ERROR_BROKEN_PIPE;  // ended short without a time limit: no more data
 }
 
+void WindowsSerialDevice::EndAheadLocked(DWORD& error) {
+  error = 0;
+  if (!aheadPending_)
+    return;
+  ::CancelIoEx(handle_, &aheadRecord_);
+  CollectAheadLocked(true, error);
+  if (error == ERROR_OPERATION_ABORTED)
+    error = 0;
+  WakeOwnWait();  // the wait reads ahead again
+}
+
 void WindowsSerialDevice::HoldAheadByteLocked() {
   if (heldFirst_ == held_.size()) {
     held_.clear();  // start over once everything was taken
@@ -152,21 +155,19 @@ void WindowsSerialDevice::HoldAheadByteLocked() {
 }
 
 bool WindowsSerialDevice::ReadWithAheadLocked(void* buffer, uint32_t count, Overlapped& overlapped) {
-  if (aheadPending_ && count > 0) {
+  if (count > 0) {
     // The read ahead would take a byte after this read's: it ends first,
     // and what it took comes first here.
-    ::CancelIoEx(handle_, &aheadRecord_);
     DWORD error = 0;
-    CollectAheadLocked(true, error);
-    if (error != 0 && error != ERROR_OPERATION_ABORTED) {
+    EndAheadLocked(error);
+    if (error != 0) {
       overlapped.Internal = error;
       return Fail(error);
     }
   }
   const size_t held = HeldLocked();
-  Part(overlapped).countRead = true;
   if (held == 0 || count == 0)
-    return Issued(overlapped, ::ReadFile(handle_, buffer, count, nullptr, &SystemRecord(overlapped)));
+    return ReadFromDriverLocked(buffer, count, overlapped);
   // The held bytes come first, as the oldest received.
   const uint32_t taken = static_cast<uint32_t>(std::min<size_t>(held, count));
   std::memcpy(buffer, held_.data() + heldFirst_, taken);
@@ -182,11 +183,9 @@ bool WindowsSerialDevice::ReadWithAheadLocked(void* buffer, uint32_t count, Over
       overlapped.hEvent->Set();
     overlapped.Internal = 0;
     overlapped.InternalHigh = taken;
-    Part(overlapped).countRead = false;
     return true;
   }
-  return Issued(overlapped, ::ReadFile(handle_, static_cast<char*>(buffer) + taken, count - taken, nullptr,
-                                       &SystemRecord(overlapped)));
+  return ReadFromDriverLocked(static_cast<char*>(buffer) + taken, count - taken, overlapped);
 }
 
 }  // namespace platform

@@ -20,28 +20,22 @@ bool WindowsSerialDevice::PrepareRecord(Overlapped& overlapped) {
     return Fail(ERROR_INVALID_PARAMETER);
   system = OVERLAPPED{};
   Part(overlapped).ahead = 0;
-  Part(overlapped).countRead = false;
   system.hEvent = overlapped.hEvent != nullptr ? static_cast<HANDLE>(overlapped.hEvent->NativeHandle()) : nullptr;
   overlapped.Internal = static_cast<uint32_t>(kErrorIoPending);
   overlapped.InternalHigh = 0;
   return true;
 }
 
-// A read marked countRead is issued under aheadMutex_.
 bool WindowsSerialDevice::Issued(Overlapped& overlapped, BOOL done) {
-  SystemPart& part = Part(overlapped);
   if (done) {
     overlapped.Internal = 0;
+    const SystemPart& part = Part(overlapped);
     overlapped.InternalHigh = static_cast<uint32_t>(part.record.InternalHigh) + part.ahead;
-    if (part.countRead)
-      TookFromDriverLocked(static_cast<uint32_t>(part.record.InternalHigh));
-    part.countRead = false;
     return true;
   }
   const DWORD code = ::GetLastError();
   if (code == ERROR_IO_PENDING)
     return Fail(code);  // the record stays marked in flight
-  part.countRead = false;
   overlapped.Internal = code != 0 ? code : ERROR_GEN_FAILURE;
   overlapped.InternalHigh = 0;
   return Fail(overlapped.Internal);
@@ -150,7 +144,6 @@ bool WindowsSerialDevice::GetOverlappedResult(Overlapped& overlapped, uint32_t& 
     transferred = count;
     return Fail(ERROR_IO_PENDING);  // still in flight: the "queued" code
   }
-  CountEndedRead(overlapped, count);
   // A read that began with the device's own byte ahead returns it too.
   count += Part(overlapped).ahead;
   transferred = count;

@@ -7,8 +7,10 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace windowstest {
 
@@ -21,6 +23,16 @@ inline bool SetText(HKEY key, const char* name, const std::string& value, DWORD 
                           static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
 }
 
+// True while the process with this id runs.
+inline bool Running(DWORD pid) {
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (process == nullptr) return false;
+  DWORD code = 0;
+  const bool running = ::GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+  ::CloseHandle(process);
+  return running;
+}
+
 // A device of the ports class: "PortName" in its device key, a device
 // description and, when given, a friendly name. Present as far as the
 // device-setup library tells.
@@ -29,6 +41,7 @@ class RegisteredPortDevice {
   RegisteredPortDevice(const std::string& portName, const std::optional<std::string>& description,
                        const std::optional<std::string>& friendlyName = std::nullopt,
                        const char* classGuid = kPortsClassGuid) {
+    RemoveLeftovers();
     static std::atomic<int> made{0};
     instance_ = std::string(kEnumRoot) + "\\T" + std::to_string(::GetCurrentProcessId()) + "_" +
                 std::to_string(made++);
@@ -56,6 +69,24 @@ class RegisteredPortDevice {
   bool ok() const { return ok_; }
 
  private:
+  // Devices of test processes that were stopped before they could remove
+  // theirs (named "T<process id>_<n>"), so that other tests list only
+  // their own.
+  static void RemoveLeftovers() {
+    HKEY root = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEnumRoot, 0, KEY_ALL_ACCESS, &root) != ERROR_SUCCESS) return;
+    std::vector<std::string> gone;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+      DWORD size = sizeof name;
+      if (::RegEnumKeyExA(root, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      unsigned long pid = 0;
+      if (std::sscanf(name, "T%lu_", &pid) == 1 && !Running(static_cast<DWORD>(pid))) gone.emplace_back(name);
+    }
+    for (const std::string& key : gone) ::RegDeleteTreeA(root, key.c_str());
+    ::RegCloseKey(root);
+  }
+
   std::string instance_;
   bool ok_ = false;
 };

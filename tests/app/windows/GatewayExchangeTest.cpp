@@ -29,6 +29,7 @@
 #include "framework/BoxAnswerer.h"
 #include "platform/PtyPair.h"
 #include "support/SpinnerClick.h"
+#include "support/WindowsPorts.h"
 
 namespace {
 
@@ -47,8 +48,8 @@ bool Shown(const BoxAnswerer& boxes, const QString& text) {
 // must stop), so an idle gateway costs nothing.
 class GatewayOnFarEnd {
  public:
-  GatewayOnFarEnd(PtyPair& far, gwsim::Gains gains, gwsim::Behaviour behaviour = {})
-      : far_(far), gateway_(gains, behaviour), thread_([this] { Run(); }) {}
+  GatewayOnFarEnd(PtyPair& farEnd, gwsim::Gains gains, gwsim::Behaviour behaviour = {})
+      : far_(farEnd), gateway_(gains, behaviour), thread_([this] { Run(); }) {}
   ~GatewayOnFarEnd() { Stop(); }
   GatewayOnFarEnd(const GatewayOnFarEnd&) = delete;
   GatewayOnFarEnd& operator=(const GatewayOnFarEnd&) = delete;
@@ -103,6 +104,7 @@ class GatewayExchangeTest : public ::testing::Test {
     QStandardPaths::setTestModeEnabled(true);
     FirstShow = false;
     ASSERT_TRUE(far_.ok()) << "no pseudo-terminal from the bridge";
+    ASSERT_TRUE(listed_.ok()) << "the port could not be registered";
   }
   void TearDown() override { form_.reset(); }
 
@@ -152,6 +154,8 @@ class GatewayExchangeTest : public ::testing::Test {
   }
 
   PtyPair far_;
+  // Listed by the system as a USB adapter's port is, so the window finds it.
+  windowstest::RegisteredPortDevice listed_{far_.name(), "USB Serial Port"};
   std::unique_ptr<TMajorForm> form_;
 };
 

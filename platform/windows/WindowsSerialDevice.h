@@ -34,9 +34,11 @@
 // (WindowsSerialDeviceOwnWait.cpp): the wait blocks the calling thread on a
 // one-byte read of the device's that stands ahead of the caller's reads.
 // The bytes it takes are held for the caller's next read, which returns
-// them first, and are counted in the input queue; each reports EV_RXCHAR,
-// and EV_RXFLAG when it is the event character (bytes that the caller's
-// own reads take straight from the driver are not looked at). While the
+// them first, and are counted in the input queue; each that came after the
+// last report reports EV_RXCHAR, and EV_RXFLAG when it is the event
+// character (bytes that the caller's own reads take straight from the
+// driver are not looked at); bytes already queued at a report are covered
+// by it. While the
 // caller does not read, the wait goes on reading ahead, a byte at a time,
 // up to the input queue size, so every arrival is reported as the driver
 // would. Nothing polls: the wait sleeps until a byte comes, the caller

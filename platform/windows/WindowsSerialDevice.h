@@ -38,14 +38,13 @@
 // last report reports EV_RXCHAR, and EV_RXFLAG when it is the event
 // character (bytes that the caller's own reads take straight from the
 // driver are not looked at); bytes already queued at a report are covered
-// by it. While the
-// caller does not read, the wait goes on reading ahead, a byte at a time,
-// up to the input queue size, so every arrival is reported as the driver
-// would. Nothing polls: the wait sleeps until a byte comes, the caller
-// takes bytes, the mask changes, events are put back or the device
-// closes. EV_TXEMPTY and the modem and error events are not reported there. Every Windows port
-// driver answers GetCommModemStatus, so on Windows itself the system's wait
-// is always the one used.
+// by it. While the caller does not read, the wait goes on reading ahead, a
+// byte at a time, up to the input queue size, so every arrival is reported
+// as the driver would. Nothing polls: the wait sleeps until a byte comes,
+// the caller takes bytes, the mask changes, events are put back or the
+// device closes. EV_TXEMPTY and the modem and error events are not
+// reported there. Every Windows port driver answers GetCommModemStatus, so
+// on Windows itself the system's wait is always the one used.
 #pragma once
 
 #include <windows.h>

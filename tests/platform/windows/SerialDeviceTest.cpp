@@ -59,8 +59,6 @@ struct WaitResult {
   int error = 0;
 };
 
-bool UnderWine() { return ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
-
 class WindowsSerialDeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -172,7 +170,7 @@ TEST(WindowsSerialDeviceOpen, RefusesWhatIsNoOpenableCommDevice) {
 TEST_F(WindowsSerialDeviceTest, ASecondOpenIsRefusedAndTheFirstStaysUsable) {
   SetLastError(0);
   SerialDevicePtr second = OpenSerialDevice(pty.path());
-  if (!UnderWine()) {
+  if (!PtyPair::IsStandIn()) {
     // The port drivers keep a port to one handle.
     EXPECT_EQ(second, nullptr);
     const int code = GetLastError();
@@ -243,7 +241,7 @@ TEST_F(WindowsSerialDeviceTest, TransmitEmptyEndsAWaitOnceAWriteHasGone) {
 // driving DTR or RTS fails, and the device waits by itself (the component's tests
 // get modem lines and breaks from the device double).
 TEST_F(WindowsSerialDeviceTest, WhatAPseudoTerminalCannotDoUnderWine) {
-  if (!UnderWine())
+  if (!PtyPair::IsStandIn())
     GTEST_SKIP() << "Wine's pseudo-terminals only";
   EXPECT_TRUE(device->OwnWaits());
   uint32_t status = 0xff;
